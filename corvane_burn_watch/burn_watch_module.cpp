@@ -1,0 +1,236 @@
+// The Python binding: converts values, maps errors, releases the GIL around
+// every call into the core and installs the host seams. No logic lives here.
+#include <nanobind/nanobind.h>
+#include <nanobind/stl/optional.h>
+#include <nanobind/stl/pair.h>
+#include <nanobind/stl/string.h>
+#include <nanobind/stl/string_view.h>
+#include <nanobind/stl/tuple.h>
+#include <nanobind/stl/vector.h>
+
+#include <cmath>
+#include <memory>
+#include <utility>
+
+#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/core/http_client.hpp"
+#include "corvane_burn_watch/core/platform.hpp"
+
+namespace nb = nanobind;
+using namespace nb::literals;
+namespace cbw = corvane_burn_watch;
+namespace json = corvane_burn_watch::json;
+
+namespace {
+
+// ---- Values ------------------------------------------------------------------
+
+json::Value to_value(nb::handle obj);
+
+json::Object to_object(nb::handle obj) {
+  json::Object out;
+  out.reserve(static_cast<std::size_t>(PyDict_Size(obj.ptr())));
+  for (auto [key, value] : nb::borrow<nb::dict>(obj)) {
+    if (!nb::isinstance<nb::str>(key))
+      throw cbw::TypeError("mapping keys must be str, not " +
+                           std::string(nb::type_name(key.type()).c_str()));
+    out.append(nb::cast<std::string>(key), to_value(value));  // dict keys are unique
+  }
+  return out;
+}
+
+json::Value to_value(nb::handle obj) {
+  if (obj.is_none()) return nullptr;
+  if (PyBool_Check(obj.ptr())) return obj.ptr() == Py_True;
+  if (PyLong_Check(obj.ptr())) {
+    int overflow = 0;
+    long long small = PyLong_AsLongLongAndOverflow(obj.ptr(), &overflow);
+    if (!overflow) {
+      if (small == -1 && PyErr_Occurred()) throw nb::python_error();
+      return json::Integer::from(small);
+    }
+    return json::Integer{nb::cast<std::string>(nb::str(nb::steal(PyNumber_Long(obj.ptr()))))};
+  }
+  if (PyFloat_Check(obj.ptr())) return PyFloat_AS_DOUBLE(obj.ptr());
+  if (PyUnicode_Check(obj.ptr())) return nb::cast<std::string>(obj);
+  if (PyDict_Check(obj.ptr())) return to_object(obj);
+  if (PyList_Check(obj.ptr()) || PyTuple_Check(obj.ptr())) {
+    json::Array out;
+    nb::sequence seq = nb::borrow<nb::sequence>(obj);
+    out.reserve(nb::len(seq));
+    for (nb::handle item : seq) out.push_back(to_value(item));
+    return out;
+  }
+  throw cbw::TypeError("a value of type " + std::string(nb::type_name(obj.type()).c_str()) +
+                       " cannot be represented as JSON");
+}
+
+nb::object from_value(const json::Value& value);
+
+nb::dict from_object(const json::Object& object) {
+  nb::dict out;
+  for (const auto& member : object) out[nb::str(member.key.data(), member.key.size())] = from_value(member.value);
+  return out;
+}
+
+nb::object from_value(const json::Value& value) {
+  using Kind = json::Value::Kind;
+  switch (value.kind()) {
+    case Kind::null:
+      return nb::none();
+    case Kind::boolean:
+      return nb::bool_(*value.as_bool());
+    case Kind::integer:
+      return nb::steal(PyLong_FromString(value.as_integer()->digits.c_str(), nullptr, 10));
+    case Kind::number:
+      return nb::float_(*value.as_double());
+    case Kind::text:
+      return nb::str(value.as_text()->data(), value.as_text()->size());
+    case Kind::list: {
+      nb::list out;
+      for (const auto& item : *value.as_list()) out.append(from_value(item));
+      return out;
+    }
+    case Kind::object:
+      return from_object(*value.as_object());
+  }
+  return nb::none();
+}
+
+// Runs `f` with the GIL released: every call into the core goes through here,
+// so a host's other threads keep running while the library waits.
+template <class F>
+auto without_gil(F&& f) {
+  nb::gil_scoped_release release;
+  return f();
+}
+
+// ---- Host seams --------------------------------------------------------------
+
+// A Python callable that may be copied and dropped on any thread, GIL or not.
+using PyCallable = std::shared_ptr<PyObject>;
+
+PyCallable hold_callable(nb::handle fn) {
+  return PyCallable(nb::handle(fn).inc_ref().ptr(), [](PyObject* p) {
+    if (!Py_IsInitialized()) return;  // the interpreter is gone: nothing to release
+    nb::gil_scoped_acquire gil;
+    Py_DECREF(p);
+  });
+}
+
+// Calls into the host with the GIL held. An ordinary Python exception becomes
+// a HostError (so a watch cycle can report it); KeyboardInterrupt, SystemExit
+// and their kind become Interrupted, which nothing in the library catches.
+template <class F>
+auto call_host(F&& f) {
+  nb::gil_scoped_acquire gil;
+  try {
+    return f();
+  } catch (nb::python_error& e) {
+    if (e.matches(PyExc_Exception)) {
+      std::string message = nb::cast<std::string>(nb::str(e.value()));
+      throw cbw::HostError(message, std::current_exception());
+    }
+    throw cbw::Interrupted{std::current_exception()};
+  }
+}
+
+void install_interrupt_check() {
+  cbw::platform::set_interrupt_check([] {
+    nb::gil_scoped_acquire gil;
+    if (PyErr_CheckSignals() != 0) {
+      auto error = std::make_exception_ptr(nb::python_error());
+      throw cbw::Interrupted{error};
+    }
+  });
+}
+
+void set_sleep(nb::object fn) {
+  if (fn.is_none()) return cbw::platform::set_sleep({});
+  if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("sleep function must be callable");
+  cbw::platform::set_sleep([held = hold_callable(fn)](double seconds) {
+    call_host([&] { nb::handle(held.get())(seconds); });
+  });
+}
+
+void set_clock(nb::object fn) {
+  if (fn.is_none()) return cbw::platform::set_clock({});
+  if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("clock function must be callable");
+  cbw::platform::set_clock([held = hold_callable(fn)] {
+    return call_host([&] {
+      nb::object result = nb::handle(held.get())();
+      double seconds = PyFloat_AsDouble(result.ptr());
+      if (seconds == -1.0 && PyErr_Occurred()) throw nb::python_error();
+      return seconds;
+    });
+  });
+}
+
+void clear_host_seams() {
+  cbw::platform::set_sleep({});
+  cbw::platform::set_clock({});
+  cbw::platform::set_interrupt_check({});
+}
+
+// ---- Errors ------------------------------------------------------------------
+
+void translate_error(const std::exception_ptr& error, void*) {
+  try {
+    std::rethrow_exception(error);
+  } catch (const cbw::Interrupted& e) {
+    if (e.original) std::rethrow_exception(e.original);
+    PyErr_SetNone(PyExc_KeyboardInterrupt);
+  } catch (const cbw::HostError& e) {
+    std::rethrow_exception(e.original);
+  } catch (const cbw::UnicodeDecodeError& e) {
+    PyObject* exc = PyUnicodeDecodeError_Create("utf-8", e.data.data(),
+                                                static_cast<Py_ssize_t>(e.data.size()),
+                                                static_cast<Py_ssize_t>(e.start),
+                                                static_cast<Py_ssize_t>(e.end), e.reason.c_str());
+    if (exc) {
+      PyErr_SetObject(PyExceptionInstance_Class(exc), exc);
+      Py_DECREF(exc);
+    }
+  } catch (const cbw::OsError& e) {
+    nb::object exc = e.filename.empty()
+                         ? nb::handle(PyExc_OSError)(e.errno_value, e.what())
+                         : nb::handle(PyExc_OSError)(e.errno_value, e.what(), e.filename);
+    PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
+  } catch (const cbw::NetworkError& e) {
+    using Kind = cbw::NetworkError::Kind;
+    PyObject* type = e.kind == Kind::connection ? PyExc_ConnectionError
+                     : e.kind == Kind::timeout  ? PyExc_TimeoutError
+                                                : PyExc_OSError;
+    PyErr_SetString(type, e.what());
+  } catch (const cbw::TypeError& e) {
+    PyErr_SetString(PyExc_TypeError, e.what());
+  } catch (const cbw::ValueError& e) {
+    PyErr_SetString(PyExc_ValueError, e.what());
+  }
+}
+
+}  // namespace
+
+NB_MODULE(burn_watch, m) {
+  m.doc() =
+      "Watches the owner burn rate of every Corvane subnet, keeps the last values in a JSON "
+      "state file and reports changes to one Telegram chat.";
+
+  nb::register_exception_translator(translate_error);
+  cbw::http::global_init();
+  install_interrupt_check();
+  nb::module_::import_("atexit").attr("register")(nb::cpp_function(clear_host_seams));
+
+  m.def("_set_sleep", &set_sleep, "fn"_a.none(),
+        "Route every library sleep through fn(seconds); None restores real sleeping.");
+  m.def("_set_clock", &set_clock, "fn"_a.none(),
+        "Take the UTC time from fn() (POSIX seconds); None restores the real clock.");
+
+  // ---- Burn values and state ----
+
+  // ---- Subnet data client ----
+
+  // ---- Telegram reporting ----
+
+  // ---- Watch driver ----
+}

@@ -1,0 +1,42 @@
+#pragma once
+// One HTTP(S) exchange over libcurl: a fresh connection per request, closed
+// before returning. Tells a response (any status, with its body) from a
+// network failure (NetworkError).
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace corvane_burn_watch::http {
+
+struct Request {
+  std::string method = "GET";  // "GET" or "POST"
+  std::string url;
+  // Sent in this order. An empty value is sent as an empty header.
+  std::vector<std::pair<std::string, std::string>> headers;
+  std::string body;  // POST only
+  // Bounds connection set-up and every wait for data, not the whole exchange.
+  long timeout_seconds = 60;
+  // Texts that must never appear in an error message (a token inside the URL).
+  std::vector<std::string> secrets;
+};
+
+struct Response {
+  long status = 0;
+  std::string reason;  // reason phrase of the status line, may be empty
+  std::string body;    // raw bytes
+  bool is_success() const { return status >= 200 && status <= 299; }
+};
+
+// Initialises libcurl once for the process; safe to call many times.
+void global_init();
+
+// Performs the request. Throws NetworkError (name resolution, connection,
+// TLS, time-out) with libcurl's message, every secret replaced by "<redacted>";
+// throws Interrupted when the host's interrupt check asks to stop.
+// The CA bundle named by SSL_CERT_FILE, when set, is the one trusted.
+Response perform(const Request& request);
+
+// Replaces every occurrence of each secret in `text` by "<redacted>".
+std::string redact(std::string text, const std::vector<std::string>& secrets);
+
+}  // namespace corvane_burn_watch::http
