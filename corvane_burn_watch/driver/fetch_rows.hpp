@@ -1,0 +1,28 @@
+#pragma once
+// The opening steps that the watch cycle and the startup snapshot share: take
+// the API key and the cycle's timestamp, fetch the subnet list and tell a
+// failure mapping from the rows.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "corvane_burn_watch/core/json_value.hpp"
+
+namespace corvane_burn_watch::driver {
+
+struct FetchedRows {
+  std::string updated_at;  // UTC timestamp text, taken before the fetch
+  json::Array rows;        // as the service sent them
+};
+
+// Whether a fetch result is a failure mapping: an object whose "error" member
+// is present and true.
+bool is_fetch_failure(const json::Value& data);
+
+// Runs the opening steps. Returns nullopt after writing its own log line when
+// there is no API key, or when the fetch fails (that line is
+// `failure_prefix` + the result as one-line JSON). Throws TypeError when the
+// fetch result is neither a failure mapping nor a list.
+std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix);
+
+}  // namespace corvane_burn_watch::driver

@@ -1,0 +1,47 @@
+// The main loop: one watch cycle per interval until the pause file appears.
+#include <exception>
+#include <string>
+
+#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/driver/poll_interval.hpp"
+
+namespace corvane_burn_watch {
+
+namespace {
+
+constexpr char kPausedLine[] = "[burn] monitoring paused\n";
+
+}  // namespace
+
+void run_burn_poll_loop(const PollLoopArgs& args) {
+  const double interval = driver::poll_interval_seconds(args.interval_minutes);
+  const WatchOnceArgs cycle{args.state_path, args.threshold, args.burn_token, args.burn_chat_id};
+
+  // The first cycle comes one full interval after the start: the host's
+  // startup snapshot has just set the baseline.
+  if (!sleep_until_interval(interval, args.pause_path)) {
+    platform::write_stderr(kPausedLine);
+    return;
+  }
+  for (;;) {
+    if (burn_is_paused(args.pause_path)) {
+      platform::write_stderr(kPausedLine);
+      return;
+    }
+    // A failing cycle must not end the watch. Interrupted is no std::exception,
+    // so Ctrl-C and interpreter exit still go through; errors of the sleep and
+    // the pause checks are outside this block and reach the host too.
+    try {
+      run_burn_watch_once(cycle);
+    } catch (const std::exception& error) {
+      platform::write_stderr(std::string("[burn] error: ") + error.what() + "\n");
+    }
+    if (!sleep_until_interval(interval, args.pause_path)) {
+      platform::write_stderr(kPausedLine);
+      return;
+    }
+  }
+}
+
+}  // namespace corvane_burn_watch

@@ -1,0 +1,32 @@
+// The start-up pass: store every subnet's burn as the new baseline and post
+// the full table.
+#include <string>
+
+#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/driver/burn_map.hpp"
+#include "corvane_burn_watch/driver/fetch_rows.hpp"
+
+namespace corvane_burn_watch {
+
+int run_burn_startup_snapshot(const StartupSnapshotArgs& args) {
+  std::optional<driver::FetchedRows> fetched =
+      driver::fetch_subnet_rows("[burn] startup fetch failed: ");
+  if (!fetched) return 1;
+
+  // The baseline replaces whatever the file held; nothing is compared.
+  save_burn_state(args.state_path, driver::build_burn_map(fetched->rows), fetched->updated_at);
+
+  // The table shows every row, those without a "netuid" included.
+  const std::string text = format_burn_snapshot(fetched->rows, fetched->updated_at);
+  const DeliveryResult sent = send_burn_telegram_messages(text, args.burn_token, args.burn_chat_id);
+  if (sent.ok) {
+    platform::write_stderr("[burn] startup snapshot sent (" + std::to_string(fetched->rows.size()) +
+                           " subnets)\n");
+    return 0;
+  }
+  platform::write_stderr("[burn] startup telegram failed: " + sent.detail + "\n");
+  return 1;
+}
+
+}  // namespace corvane_burn_watch
