@@ -233,4 +233,52 @@ NB_MODULE(burn_watch, m) {
   // ---- Telegram reporting ----
 
   // ---- Watch driver ----
+  // Keyword-only, as a host names every argument; the GIL is released for the
+  // whole call so a host may run the loop on a thread of its own.
+  m.def(
+      "run_burn_watch_once",
+      [](std::string state_path, double threshold, std::string burn_token,
+         std::string burn_chat_id) {
+        cbw::WatchOnceArgs args{std::move(state_path), threshold, std::move(burn_token),
+                                std::move(burn_chat_id)};
+        return without_gil([&] { return cbw::run_burn_watch_once(args); });
+      },
+      nb::kw_only(), "state_path"_a, "threshold"_a, "burn_token"_a, "burn_chat_id"_a,
+      "One watch cycle: fetch every subnet, store the burns, alert on changes. Returns 0 when it "
+      "completed and any alert was delivered, else 1.");
+  m.def(
+      "run_burn_startup_snapshot",
+      [](std::string state_path, std::string burn_token, std::string burn_chat_id) {
+        cbw::StartupSnapshotArgs args{std::move(state_path), std::move(burn_token),
+                                      std::move(burn_chat_id)};
+        return without_gil([&] { return cbw::run_burn_startup_snapshot(args); });
+      },
+      nb::kw_only(), "state_path"_a, "burn_token"_a, "burn_chat_id"_a,
+      "Fetch all subnets and send full burn-rate snapshot to burn Telegram. Returns 0 or 1.");
+  m.def(
+      "run_burn_poll_loop",
+      [](std::string state_path, double threshold, double interval_minutes, std::string burn_token,
+         std::string burn_chat_id, std::string pause_path) {
+        cbw::PollLoopArgs args{std::move(state_path),   threshold,
+                               interval_minutes,        std::move(burn_token),
+                               std::move(burn_chat_id), std::move(pause_path)};
+        without_gil([&] { cbw::run_burn_poll_loop(args); });
+      },
+      nb::kw_only(), "state_path"_a, "threshold"_a, "interval_minutes"_a, "burn_token"_a,
+      "burn_chat_id"_a, "pause_path"_a = "",
+      "Run a watch cycle every interval (at least one minute; the first after one interval) "
+      "until the pause file appears. Errors of a cycle are logged and the loop goes on.");
+  m.def(
+      "_burn_is_paused",
+      [](const std::string& pause_path) {
+        return without_gil([&] { return cbw::burn_is_paused(pause_path); });
+      },
+      "pause_path"_a, "Whether pause_path names an existing regular file; False when empty.");
+  m.def(
+      "_sleep_until_interval",
+      [](double interval_seconds, const std::string& pause_path) {
+        return without_gil([&] { return cbw::sleep_until_interval(interval_seconds, pause_path); });
+      },
+      "interval_seconds"_a, "pause_path"_a,
+      "Sleep in 1s steps. Returns False if paused before interval elapsed.");
 }
