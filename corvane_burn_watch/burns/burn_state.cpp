@@ -1,0 +1,95 @@
+// The burn state file: the burn map of the last cycle and when it was written.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+
+#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/burns/atomic_file.hpp"
+#include "corvane_burn_watch/burns/burn_text.hpp"
+#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/core/json_text.hpp"
+#include "corvane_burn_watch/core/utf8.hpp"
+
+namespace corvane_burn_watch {
+namespace {
+
+constexpr std::string_view kBurnsKey = "owner_burn_rate";
+constexpr std::string_view kUpdatedKey = "updated_at_utc";
+
+// The whole content of a regular file, or nullopt when it cannot be read.
+std::optional<std::string> read_regular_file(const std::string& path) {
+  // O_NONBLOCK: a FIFO swapped in after the caller's check must not hang us.
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return std::nullopt;
+  struct Closer {
+    int fd;
+    ~Closer() { ::close(fd); }
+  } closer{fd};
+
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
+  std::string content;
+  content.reserve(static_cast<std::size_t>(info.st_size));
+  char buffer[1 << 16];
+  for (;;) {
+    ssize_t got = ::read(fd, buffer, sizeof buffer);
+    if (got == 0) return content;
+    if (got < 0) {
+      if (errno == EINTR) continue;
+      return std::nullopt;
+    }
+    content.append(buffer, static_cast<std::size_t>(got));
+  }
+}
+
+bool names_regular_file(const std::string& path) {
+  struct stat info {};
+  // A path with a NUL byte cannot name any file.
+  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0 &&
+         S_ISREG(info.st_mode);
+}
+
+}  // namespace
+
+BurnMap load_burn_state(const std::string& path) {
+  if (!names_regular_file(path)) return {};
+  std::optional<std::string> content = read_regular_file(path);
+  if (!content) return {};
+
+  // Bytes that are not UTF-8 are a fault worth reporting, not a missing baseline.
+  utf8::require_valid(*content);
+  Value document;
+  try {
+    document = json::parse(*content);
+  } catch (const json::SyntaxError&) {
+    return {};
+  }
+  const Object* top = document.as_object();
+  if (!top)
+    throw ValueError("burn state file '" + path + "' holds a top-level " + document.kind_name() +
+                     ", not an object");
+
+  const Value* stored = top->find(kBurnsKey);
+  const Object* stored_burns = stored ? stored->as_object() : nullptr;
+  if (!stored_burns) return {};
+
+  // The parser already keeps each name once, with its last value.
+  BurnMap loaded;
+  loaded.reserve(stored_burns->size());
+  for (const json::Member& member : *stored_burns)
+    loaded.append(member.key, burns::burn_text_of(member.value));
+  return loaded;
+}
+
+void save_burn_state(const std::string& path, const BurnMap& burns, const std::string& updated_at) {
+  if (path.find('\0') != std::string::npos) throw ValueError("embedded null byte in path");
+  Object document;
+  document.append(std::string(kBurnsKey), burns);
+  document.append(std::string(kUpdatedKey), updated_at);
+  burns::replace_file_atomically(path, json::write_indented_sorted(document) + "\n");
+}
+
+}  // namespace corvane_burn_watch
