@@ -27,8 +27,8 @@ struct ValueError : Error {
 // [start, end) locates them as a Python decoder would.
 struct UnicodeDecodeError : ValueError {
   UnicodeDecodeError(std::string data, std::size_t start, std::size_t end, std::string reason)
-      : ValueError("'utf-8' codec can't decode bytes in position " + std::to_string(start) + "-" +
-                   std::to_string(end - 1) + ": " + reason),
+      : ValueError("'utf-8' codec can't decode the bytes at position " + std::to_string(start) +
+                   ": " + reason),
         data(std::move(data)),
         start(start),
         end(end),

@@ -111,12 +111,26 @@ struct Member {
   bool operator==(const Member&) const = default;
 };
 
-inline std::size_t Object::size() const { return members_.size(); }
-inline bool Object::empty() const { return members_.empty(); }
-inline Object::const_iterator Object::begin() const { return members_.begin(); }
-inline Object::const_iterator Object::end() const { return members_.end(); }
-inline Object::iterator Object::begin() { return members_.begin(); }
-inline Object::iterator Object::end() { return members_.end(); }
-inline void Object::reserve(std::size_t n) { members_.reserve(n); }
+inline std::size_t Object::size() const {
+  return members_.size();
+}
+inline bool Object::empty() const {
+  return members_.empty();
+}
+inline Object::const_iterator Object::begin() const {
+  return members_.begin();
+}
+inline Object::const_iterator Object::end() const {
+  return members_.end();
+}
+inline Object::iterator Object::begin() {
+  return members_.begin();
+}
+inline Object::iterator Object::end() {
+  return members_.end();
+}
+inline void Object::reserve(std::size_t n) {
+  members_.reserve(n);
+}
 
 }  // namespace corvane_burn_watch::json

@@ -10,8 +10,8 @@
 
 namespace corvane_burn_watch::platform {
 
-using ClockFn = std::function<double()>;       // POSIX seconds, UTC
-using SleepFn = std::function<void(double)>;   // seconds
+using ClockFn = std::function<double()>;         // POSIX seconds, UTC
+using SleepFn = std::function<void(double)>;     // seconds
 using InterruptCheckFn = std::function<void()>;  // throws Interrupted to stop
 
 // Empty functions restore the real clock, real sleeping and no interrupt check.

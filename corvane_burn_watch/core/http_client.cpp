@@ -1,0 +1,163 @@
+#include "corvane_burn_watch/core/http_client.hpp"
+
+#include <curl/curl.h>
+
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <mutex>
+#include <string_view>
+
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/platform.hpp"
+
+namespace corvane_burn_watch::http {
+namespace {
+
+struct EasyCleanup {
+  void operator()(CURL* handle) const { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyCleanup>;
+
+struct ListCleanup {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, ListCleanup>;
+
+// What the callbacks collect during one exchange.
+struct Exchange {
+  Response response;
+  std::exception_ptr stopped;  // what the interrupt check threw, if anything
+};
+
+size_t on_body(char* data, size_t size, size_t count, void* user) {
+  static_cast<Exchange*>(user)->response.body.append(data, size * count);
+  return size * count;
+}
+
+// Keeps the status line's reason phrase ("HTTP/1.1 503 Service Unavailable");
+// the last status line wins, after an interim 100 Continue.
+size_t on_header(char* data, size_t size, size_t count, void* user) {
+  std::string_view line(data, size * count);
+  if (line.substr(0, 5) == "HTTP/") {
+    while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+    // Version, space, three-digit status, then an optional space and reason.
+    const auto space = line.find(' ');
+    std::string_view reason;
+    if (space != std::string_view::npos && line.size() > space + 4) reason = line.substr(space + 5);
+    static_cast<Exchange*>(user)->response.reason.assign(reason);
+  }
+  return size * count;
+}
+
+// libcurl calls this often during a transfer and about once a second while
+// waiting, which lets the host stop a long wait (Ctrl-C) promptly.
+int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+  try {
+    platform::check_interrupt();
+    return 0;
+  } catch (...) {
+    static_cast<Exchange*>(user)->stopped = std::current_exception();
+    return 1;
+  }
+}
+
+NetworkError::Kind kind_of(CURLcode code) {
+  switch (code) {
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_GOT_NOTHING:
+    case CURLE_PARTIAL_FILE:
+      return NetworkError::Kind::connection;
+    case CURLE_OPERATION_TIMEDOUT:
+      return NetworkError::Kind::timeout;
+    default:
+      return NetworkError::Kind::other;
+  }
+}
+
+void append_header(HeaderList& list, const std::string& name, const std::string& value) {
+  // "Name:" with nothing after it would remove the header; "Name;" sends it empty.
+  const std::string line = value.empty() ? name + ";" : name + ": " + value;
+  curl_slist* extended = curl_slist_append(list.get(), line.c_str());
+  if (!extended) throw std::bad_alloc();
+  list.release();
+  list.reset(extended);
+}
+
+}  // namespace
+
+void global_init() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+std::string redact(std::string text, const std::vector<std::string>& secrets) {
+  static const std::string kMask = "<redacted>";
+  for (const auto& secret : secrets) {
+    if (secret.empty()) continue;
+    for (auto pos = text.find(secret); pos != std::string::npos;
+         pos = text.find(secret, pos + kMask.size()))
+      text.replace(pos, secret.size(), kMask);
+  }
+  return text;
+}
+
+Response perform(const Request& request) {
+  global_init();
+  EasyHandle easy(curl_easy_init());
+  if (!easy) throw NetworkError(NetworkError::Kind::other, "cannot create an HTTP handle");
+  CURL* h = easy.get();
+
+  Exchange exchange;
+  char error_text[CURL_ERROR_SIZE] = {};
+  HeaderList headers;
+  for (const auto& [name, value] : request.headers) append_header(headers, name, value);
+
+  curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
+  curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+  // The host is a threaded process: libcurl must never use signals there.
+  curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+  // HTTP/1.1 keeps the reason phrase of the status line.
+  curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+  // The time-out bounds connecting and every wait for data, not the whole exchange.
+  curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, request.timeout_seconds);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
+  curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, request.timeout_seconds);
+  if (const char* bundle = std::getenv("SSL_CERT_FILE"); bundle && *bundle)
+    curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
+  if (request.method == "POST") {
+    // "Expect:" with no value stops libcurl's 100-continue round trip.
+    curl_slist* extended = curl_slist_append(headers.get(), "Expect:");
+    if (!extended) throw std::bad_alloc();
+    headers.release();
+    headers.reset(extended);
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+  }
+  curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+  curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &exchange);
+  curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
+  curl_easy_setopt(h, CURLOPT_HEADERDATA, &exchange);
+  curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
+  curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, on_progress);
+  curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
+  curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
+
+  platform::check_interrupt();
+  const CURLcode code = curl_easy_perform(h);
+  if (exchange.stopped) std::rethrow_exception(exchange.stopped);
+  if (code != CURLE_OK) {
+    std::string message = error_text[0] ? error_text : curl_easy_strerror(code);
+    throw NetworkError(kind_of(code), redact(std::move(message), request.secrets));
+  }
+  curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &exchange.response.status);
+  return std::move(exchange.response);
+}
+
+}  // namespace corvane_burn_watch::http

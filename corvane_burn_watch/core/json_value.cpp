@@ -1,0 +1,109 @@
+#include "corvane_burn_watch/core/json_value.hpp"
+
+#include <string_view>
+#include <unordered_map>
+
+namespace corvane_burn_watch::json {
+
+Object::Object(std::initializer_list<Member> members) {
+  for (const auto& member : members) set(member.key, member.value);
+}
+
+const Value* Object::find(std::string_view key) const {
+  for (const auto& member : members_)
+    if (member.key == key) return &member.value;
+  return nullptr;
+}
+
+Value* Object::find(std::string_view key) {
+  for (auto& member : members_)
+    if (member.key == key) return &member.value;
+  return nullptr;
+}
+
+void Object::set(std::string key, Value value) {
+  if (Value* existing = find(key)) {
+    *existing = std::move(value);
+    return;
+  }
+  members_.push_back(Member{std::move(key), std::move(value)});
+}
+
+void Object::append(std::string key, Value value) {
+  members_.push_back(Member{std::move(key), std::move(value)});
+}
+
+void Object::remove_duplicate_keys() {
+  constexpr std::size_t kLinearLimit = 16;  // small objects: a scan beats hashing
+  std::vector<Member> unique;
+  unique.reserve(members_.size());
+  if (members_.size() <= kLinearLimit) {
+    for (auto& member : members_) {
+      auto it = unique.begin();
+      while (it != unique.end() && it->key != member.key) ++it;
+      if (it == unique.end())
+        unique.push_back(std::move(member));
+      else
+        it->value = std::move(member.value);
+    }
+  } else {
+    std::unordered_map<std::string_view, std::size_t> position;
+    position.reserve(members_.size());
+    // `unique` never reallocates (reserved above), so views of its keys stay valid.
+    for (auto& member : members_) {
+      if (auto it = position.find(member.key); it != position.end()) {
+        unique[it->second].value = std::move(member.value);
+      } else {
+        unique.push_back(std::move(member));
+        position.emplace(unique.back().key, unique.size() - 1);
+      }
+    }
+  }
+  members_ = std::move(unique);
+}
+
+bool Object::operator==(const Object& other) const {
+  return members_ == other.members_;
+}
+
+bool Value::truthy() const {
+  switch (kind()) {
+    case Kind::null:
+      return false;
+    case Kind::boolean:
+      return *as_bool();
+    case Kind::integer:
+      return as_integer()->digits != "0";
+    case Kind::number:
+      return *as_double() != 0.0;  // NaN is true, as in Python
+    case Kind::text:
+      return !as_text()->empty();
+    case Kind::list:
+      return !as_list()->empty();
+    case Kind::object:
+      return !as_object()->empty();
+  }
+  return false;
+}
+
+const char* Value::kind_name() const {
+  switch (kind()) {
+    case Kind::null:
+      return "None";
+    case Kind::boolean:
+      return "bool";
+    case Kind::integer:
+      return "int";
+    case Kind::number:
+      return "float";
+    case Kind::text:
+      return "str";
+    case Kind::list:
+      return "list";
+    case Kind::object:
+      return "dict";
+  }
+  return "unknown";
+}
+
+}  // namespace corvane_burn_watch::json

@@ -1,0 +1,115 @@
+#include "corvane_burn_watch/core/platform.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cmath>
+#include <ctime>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <utility>
+
+namespace corvane_burn_watch::platform {
+namespace {
+
+// The installed hooks. A caller takes a copy under the lock and calls it
+// without the lock, so a hook may run for long and may be replaced meanwhile.
+struct Hooks {
+  std::mutex mutex;
+  std::shared_ptr<const ClockFn> clock;
+  std::shared_ptr<const SleepFn> sleep;
+  std::shared_ptr<const InterruptCheckFn> interrupt_check;
+};
+
+Hooks& hooks() {
+  static Hooks instance;
+  return instance;
+}
+
+template <class Fn>
+void install(std::shared_ptr<const Fn> Hooks::*slot, Fn fn) {
+  auto replacement = fn ? std::make_shared<const Fn>(std::move(fn)) : nullptr;
+  std::shared_ptr<const Fn> previous;
+  {
+    std::lock_guard lock(hooks().mutex);
+    previous = std::exchange(hooks().*slot, std::move(replacement));
+  }
+  // `previous` is released here, outside the lock.
+}
+
+template <class Fn>
+std::shared_ptr<const Fn> current(std::shared_ptr<const Fn> Hooks::*slot) {
+  std::lock_guard lock(hooks().mutex);
+  return hooks().*slot;
+}
+
+// Longest real sleep between two interrupt checks.
+constexpr double kSleepSlice = 0.2;
+
+}  // namespace
+
+void set_clock(ClockFn clock) {
+  install(&Hooks::clock, std::move(clock));
+}
+void set_sleep(SleepFn sleep) {
+  install(&Hooks::sleep, std::move(sleep));
+}
+void set_interrupt_check(InterruptCheckFn check) {
+  install(&Hooks::interrupt_check, std::move(check));
+}
+
+double now_seconds() {
+  if (auto clock = current(&Hooks::clock)) return (*clock)();
+  using namespace std::chrono;
+  return duration<double>(system_clock::now().time_since_epoch()).count();
+}
+
+std::string format_utc_timestamp(double posix_seconds) {
+  const std::time_t whole = static_cast<std::time_t>(std::floor(posix_seconds));
+  std::tm utc{};
+  gmtime_r(&whole, &utc);
+  char text[64];
+  const std::size_t n = std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &utc);
+  return std::string(text, n);
+}
+
+std::string utc_timestamp_text() {
+  return format_utc_timestamp(now_seconds());
+}
+
+void check_interrupt() {
+  if (auto check = current(&Hooks::interrupt_check)) (*check)();
+}
+
+void sleep_for(double seconds) {
+  if (auto sleep = current(&Hooks::sleep)) return (*sleep)(seconds);
+  if (!(seconds > 0)) return check_interrupt();
+  using clock = std::chrono::steady_clock;
+  const auto deadline = clock::now() + std::chrono::duration<double>(seconds);
+  for (;;) {
+    check_interrupt();
+    const auto left = std::chrono::duration<double>(deadline - clock::now()).count();
+    if (left <= 0) return;
+    std::this_thread::sleep_for(std::chrono::duration<double>(std::min(left, kSleepSlice)));
+  }
+}
+
+void write_stderr(std::string_view line) {
+  const char* data = line.data();
+  std::size_t left = line.size();
+  // One write(2) normally carries the whole line; loop only for a short write.
+  while (left > 0) {
+    const ssize_t n = ::write(STDERR_FILENO, data, left);
+    if (n < 0) {
+      if (errno == EINTR) continue;
+      return;  // nowhere left to report a failing standard error
+    }
+    data += n;
+    left -= static_cast<std::size_t>(n);
+  }
+}
+
+}  // namespace corvane_burn_watch::platform
