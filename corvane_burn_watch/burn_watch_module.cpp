@@ -227,6 +227,57 @@ NB_MODULE(burn_watch, m) {
         "Take the UTC time from fn() (POSIX seconds); None restores the real clock.");
 
   // ---- Burn values and state ----
+  m.attr("OWNER_BURN_DECIMALS") = cbw::OWNER_BURN_DECIMALS;
+  m.def(
+      "owner_burn_from_row",
+      [](nb::dict row) {
+        json::Value value = to_object(row);
+        return without_gil([&] { return cbw::owner_burn_from_row(value); });
+      },
+      "row"_a, "The burn text of a subnet row's \"incentive_burn\" field.");
+  m.def(
+      "format_owner_burn",
+      [](const std::string& value) {
+        return without_gil([&] { return cbw::format_owner_burn(value); });
+      },
+      "value"_a, "A burn text with 4 decimals, or unchanged when it is not a number.");
+  m.def(
+      "owner_burn_changed",
+      [](const std::string& old_burn, const std::string& new_burn, double threshold) {
+        return without_gil([&] { return cbw::owner_burn_changed(old_burn, new_burn, threshold); });
+      },
+      "old"_a, "new"_a, "threshold"_a,
+      "Whether two burn texts differ by more than threshold (texts that are not numbers: "
+      "whether they differ at all).");
+  m.def(
+      "load_burn_state",
+      [](const std::string& path) {
+        json::Object burns = without_gil([&] { return cbw::load_burn_state(path); });
+        return from_object(burns);
+      },
+      "path"_a, "The burn map stored at path; empty when there is nothing usable.");
+  m.def(
+      "save_burn_state",
+      [](const std::string& path, nb::dict burns, const std::string& updated_at) {
+        json::Object map = to_object(burns);
+        without_gil([&] { cbw::save_burn_state(path, map, updated_at); });
+      },
+      "path"_a, "burns"_a, "updated_at"_a,
+      "Replace the state file at path atomically with the burn map and its time.");
+  m.def(
+      "diff_burns",
+      [](nb::dict prev, nb::dict current, double threshold) {
+        json::Object prev_map = to_object(prev);
+        json::Object current_map = to_object(current);
+        cbw::ChangeList changes =
+            without_gil([&] { return cbw::diff_burns(prev_map, current_map, threshold); });
+        nb::list out;
+        for (const auto& change : changes)
+          out.append(nb::make_tuple(change.subnet_id, change.old_burn, change.new_burn));
+        return out;
+      },
+      "prev"_a, "current"_a, "threshold"_a,
+      "(id, old, new) for each subnet whose burn changed by more than threshold, by numeric id.");
 
   // ---- Subnet data client ----
 
