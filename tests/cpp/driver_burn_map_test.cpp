@@ -1,0 +1,117 @@
+// Turning fetched subnet rows into the burn map, and reading a fetch result.
+#include <gtest/gtest.h>
+
+#include <iterator>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "corvane_burn_watch/driver/burn_map.hpp"
+#include "corvane_burn_watch/driver/fetch_rows.hpp"
+
+namespace cbw = corvane_burn_watch;
+using cbw::json::Array;
+using cbw::json::Integer;
+using cbw::json::Object;
+using cbw::json::Value;
+
+namespace {
+
+struct NetuidCase {
+  const char* name;
+  Value netuid;
+  std::string expected;
+};
+
+class NetuidText : public testing::TestWithParam<NetuidCase> {};
+
+TEST_P(NetuidText, WritesTheKeyAPythonHostWouldPrint) {
+  EXPECT_EQ(cbw::driver::netuid_text(GetParam().netuid), GetParam().expected);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Kinds, NetuidText,
+    testing::Values(NetuidCase{"text_unchanged", Value(" 07 "), " 07 "},
+                    NetuidCase{"integer", Value(7), "7"},
+                    NetuidCase{"negative_integer", Value(-3), "-3"},
+                    NetuidCase{"integer_beyond_64_bits", Value(Integer{"18446744073709551616"}),
+                               "18446744073709551616"},
+                    NetuidCase{"whole_double_keeps_fraction", Value(7.0), "7.0"},
+                    NetuidCase{"fractional_double", Value(7.25), "7.25"},
+                    NetuidCase{"large_double_exponent", Value(1e16), "1e+16"},
+                    NetuidCase{"null", Value(nullptr), "None"},
+                    NetuidCase{"true", Value(true), "True"},
+                    NetuidCase{"false", Value(false), "False"},
+                    NetuidCase{"list", Value(Array{Value(1), Value("a")}), "[1, 'a']"},
+                    NetuidCase{"object", Value(Object{{"a", 1}}), "{'a': 1}"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+Value row(Value netuid, Value burn) {
+  return Object{{"netuid", std::move(netuid)}, {"incentive_burn", std::move(burn)}};
+}
+
+TEST(BuildBurnMap, KeysInRowOrderWithOwnerBurnTexts) {
+  const Array rows{row(3, 0.18), row(1, nullptr), row(2, "abc"), row(10, 1e-05)};
+  const Object expected{{"3", "0.18"}, {"1", "0"}, {"2", "abc"}, {"10", "1e-05"}};
+  const Object burns = cbw::driver::build_burn_map(rows);
+  EXPECT_EQ(burns, expected);
+  // Object equality may ignore order; the watch relies on arrival order.
+  std::vector<std::string> keys;
+  for (const auto& member : burns) keys.push_back(member.key);
+  EXPECT_EQ(keys, (std::vector<std::string>{"3", "1", "2", "10"}));
+}
+
+TEST(BuildBurnMap, LaterDuplicateReplacesValueButKeepsFirstPosition) {
+  // 7 and "7" give the same key text.
+  const Array rows{row(7, 0.1), row(8, 0.2), row("7", 0.3)};
+  const Object burns = cbw::driver::build_burn_map(rows);
+  ASSERT_EQ(burns.size(), 2u);
+  EXPECT_EQ(burns.begin()->key, "7");
+  EXPECT_EQ(burns.begin()->value, Value("0.3"));
+  EXPECT_EQ(std::next(burns.begin())->key, "8");
+}
+
+TEST(BuildBurnMap, SkipsRowsWithoutNetuidButNotNullNetuid) {
+  const Array rows{Object{{"incentive_burn", 0.5}}, row(nullptr, 0.25), Object{}};
+  const Object burns = cbw::driver::build_burn_map(rows);
+  EXPECT_EQ(burns, (Object{{"None", "0.25"}}));
+}
+
+TEST(BuildBurnMap, RowThatIsNotAnObjectIsATypeError) {
+  const Array rows{row(1, 0.1), Value("netuid")};
+  EXPECT_THROW(cbw::driver::build_burn_map(rows), cbw::TypeError);
+}
+
+struct FailureCase {
+  const char* name;
+  Value data;
+  bool failure;
+};
+
+class IsFetchFailure : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(IsFetchFailure, OnlyAnObjectWithATrueError) {
+  EXPECT_EQ(cbw::driver::is_fetch_failure(GetParam().data), GetParam().failure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, IsFetchFailure,
+    testing::Values(FailureCase{"no_rows_result",
+                                Object{{"error", "no_subnet_rows"},
+                                       {"response", Object{{"data", Array{}}}}},
+                                true},
+                    FailureCase{"error_true", Object{{"error", true}}, true},
+                    FailureCase{"error_nonzero_number", Object{{"error", 2}}, true},
+                    FailureCase{"error_list", Object{{"error", Array{Value(0)}}}, true},
+                    FailureCase{"error_empty_text", Object{{"error", ""}}, false},
+                    FailureCase{"error_null", Object{{"error", nullptr}}, false},
+                    FailureCase{"error_false", Object{{"error", false}}, false},
+                    FailureCase{"error_zero", Object{{"error", 0}}, false},
+                    FailureCase{"error_zero_double", Object{{"error", 0.0}}, false},
+                    FailureCase{"error_empty_object", Object{{"error", Object{}}}, false},
+                    FailureCase{"no_error_member", Object{{"data", Array{Value(1)}}}, false},
+                    FailureCase{"rows", Array{Object{{"error", "x"}}}, false},
+                    FailureCase{"text", Value("error"), false}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
