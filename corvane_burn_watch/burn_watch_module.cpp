@@ -174,14 +174,26 @@ void clear_host_seams() {
 
 // ---- Errors ------------------------------------------------------------------
 
+// Puts the host's own exception back. nanobind restores a python_error only
+// when a bound function throws it, not when a translator does (it would turn
+// into RuntimeError), so it is restored here; anything else goes on down the
+// translator chain.
+void restore_original(const std::exception_ptr& original) {
+  try {
+    std::rethrow_exception(original);
+  } catch (nb::python_error& e) {
+    e.restore();
+  }
+}
+
 void translate_error(const std::exception_ptr& error, void*) {
   try {
     std::rethrow_exception(error);
   } catch (const cbw::Interrupted& e) {
-    if (e.original) std::rethrow_exception(e.original);
+    if (e.original) return restore_original(e.original);
     PyErr_SetNone(PyExc_KeyboardInterrupt);
   } catch (const cbw::HostError& e) {
-    std::rethrow_exception(e.original);
+    restore_original(e.original);
   } catch (const cbw::UnicodeDecodeError& e) {
     PyObject* exc = PyUnicodeDecodeError_Create("utf-8", e.data.data(),
                                                 static_cast<Py_ssize_t>(e.data.size()),
