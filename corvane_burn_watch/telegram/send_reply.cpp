@@ -1,0 +1,53 @@
+#include "corvane_burn_watch/telegram/send_reply.hpp"
+
+#include <string>
+#include <utility>
+
+#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/core/json_text.hpp"
+#include "corvane_burn_watch/core/utf8.hpp"
+
+namespace corvane_burn_watch::telegram {
+namespace {
+
+// Longest detail taken from an error body that is JSON without a description.
+constexpr std::size_t kErrorBodyCut = 300;
+
+Object require_object(Value value, const char* what) {
+  if (Object* object = value.as_object()) return std::move(*object);
+  throw ValueError(std::string("Telegram ") + what + " is JSON but not an object (" +
+                   value.kind_name() + ")");
+}
+
+DeliveryResult read_success(const http::Response& response) {
+  utf8::require_valid(response.body);
+  const Object reply = require_object(json::parse(response.body), "reply");
+  const Value* ok = reply.find("ok");
+  if (ok && ok->truthy()) return {true, ""};
+  return {false, json::text_form(Value(reply))};
+}
+
+DeliveryResult read_error(const http::Response& response) {
+  const std::string& body = response.body;
+  if (body.empty())
+    return {false, "HTTP Error " + std::to_string(response.status) + ": " + response.reason};
+  utf8::require_valid(body);
+  Value parsed;
+  try {
+    parsed = json::parse(body);
+  } catch (const json::SyntaxError&) {
+    return {false, body};
+  }
+  const Object reply = require_object(std::move(parsed), "error reply");
+  const Value* description = reply.find("description");
+  if (description && description->truthy()) return {false, json::plain_text(*description)};
+  return {false, std::string(utf8::prefix(body, kErrorBodyCut))};
+}
+
+}  // namespace
+
+DeliveryResult read_send_reply(const http::Response& response) {
+  return response.is_success() ? read_success(response) : read_error(response);
+}
+
+}  // namespace corvane_burn_watch::telegram
