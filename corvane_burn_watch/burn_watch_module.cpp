@@ -294,6 +294,66 @@ NB_MODULE(burn_watch, m) {
   // ---- Subnet data client ----
 
   // ---- Telegram reporting ----
+  m.def(
+      "format_burn_alert",
+      [](nb::list changes, const std::string& updated_at) {
+        json::Value list = to_value(changes);
+        return without_gil([&] { return cbw::format_burn_alert(*list.as_list(), updated_at); });
+      },
+      "changes"_a, "updated_at"_a, "The alert text: header, then one line per (id, old, new).");
+  m.def(
+      "format_burn_snapshot",
+      [](nb::list rows, const std::string& updated_at) {
+        json::Value list = to_value(rows);
+        return without_gil([&] { return cbw::format_burn_snapshot(*list.as_list(), updated_at); });
+      },
+      "rows"_a, "updated_at"_a, "The startup table of every row's burn, in numeric subnet order.");
+  // A limit beyond the range of long long splits exactly as the nearest one
+  // inside it does, so huge values are clamped rather than refused.
+  auto chunk_limit = [](nb::handle max_len) -> long long {
+    if (PyLong_Check(max_len.ptr())) {
+      int overflow = 0;
+      long long limit = PyLong_AsLongLongAndOverflow(max_len.ptr(), &overflow);
+      if (overflow) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
+      if (limit == -1 && PyErr_Occurred()) throw nb::python_error();
+      return limit;
+    }
+    if (PyFloat_Check(max_len.ptr())) {
+      double limit = PyFloat_AS_DOUBLE(max_len.ptr());
+      if (std::isnan(limit)) throw cbw::ValueError("max_len cannot be NaN");
+      if (limit >= 0x1p63) return LLONG_MAX;
+      if (limit < -0x1p63) return LLONG_MIN;
+      return static_cast<long long>(limit);  // cuts toward zero
+    }
+    throw cbw::TypeError("max_len must be a number, not " +
+                         std::string(nb::type_name(max_len.type()).c_str()));
+  };
+  m.def(
+      "_chunk_text",
+      [chunk_limit](const std::string& text, nb::object max_len) {
+        long long limit = chunk_limit(max_len);
+        return without_gil([&] { return cbw::chunk_text(text, limit); });
+      },
+      "text"_a, "max_len"_a = cbw::DEFAULT_CHUNK_LENGTH,
+      "Split text into chunks of at most max_len code points that repeat its header lines.");
+  m.def(
+      "send_burn_telegram",
+      [](const std::string& text, const std::string& token, const std::string& chat_id) {
+        cbw::DeliveryResult result =
+            without_gil([&] { return cbw::send_burn_telegram(text, token, chat_id); });
+        return std::make_pair(result.ok, std::move(result.detail));
+      },
+      "text"_a, "token"_a, "chat_id"_a,
+      "Post one message to the chat; (True, '') on success, else (False, what went wrong).");
+  m.def(
+      "send_burn_telegram_messages",
+      [](const std::string& text, const std::string& token, const std::string& chat_id) {
+        cbw::DeliveryResult result =
+            without_gil([&] { return cbw::send_burn_telegram_messages(text, token, chat_id); });
+        return std::make_pair(result.ok, std::move(result.detail));
+      },
+      "text"_a, "token"_a, "chat_id"_a,
+      "Post a whole text in numbered chunks 0.4 s apart; stops at the first failed chunk.");
 
   // ---- Watch driver ----
   // Keyword-only, as a host names every argument; the GIL is released for the

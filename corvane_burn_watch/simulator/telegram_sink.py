@@ -1,0 +1,204 @@
+"""A fake Telegram Bot API on loopback that keeps every message it is sent.
+
+It answers POST "/bot<token>/sendMessage" with {"ok": true, "result": ...}
+and records each request: path, headers, raw body and the decoded form
+fields. Refusals are scripted in front of the normal answers:
+
+    with TelegramSink(token="123:abc") as sink:
+        sink.fail(TelegramSink.refusal("Bad Request: chat not found"))
+        os.environ["BURN_TELEGRAM_API_BASE"] = sink.url
+        ...
+        assert sink.texts() == ["..."]
+
+A wrong token gets 401 and any other method 404, as the real service answers;
+a message without "chat_id" or "text" gets 400.
+
+Run as a program to print the messages of a manual demonstration:
+    python -m corvane_burn_watch.simulator.telegram_sink --token 123:abc
+"""
+
+from __future__ import annotations
+
+import argparse
+import json
+import threading
+import time
+import urllib.parse
+from dataclasses import dataclass
+from typing import Any, Callable, Optional, Sequence
+
+from .http_fake import FakeHttpServer, RecordedRequest, Reply
+
+__all__ = ["SentMessage", "TelegramSink"]
+
+_METHOD_PREFIX = "/bot"
+_SEND_MESSAGE = "sendMessage"
+
+
+@dataclass(frozen=True)
+class SentMessage:
+    """One POST as it arrived, with its form body decoded.
+
+    fields is None when the body is not a well-formed ASCII form.
+    """
+
+    path: str
+    headers: list[tuple[str, str]]
+    body: bytes
+    fields: Optional[list[tuple[str, str]]]
+
+    @property
+    def token(self) -> Optional[str]:
+        """The token between "/bot" and the method name, or None."""
+        bot, _, method = self.path.rpartition("/")
+        return bot[len(_METHOD_PREFIX) :] if bot.startswith(_METHOD_PREFIX) and method else None
+
+    def field(self, name: str) -> Optional[str]:
+        """The first value of form field ``name``, or None."""
+        for key, value in self.fields or ():
+            if key == name:
+                return value
+        return None
+
+    @property
+    def text(self) -> Optional[str]:
+        return self.field("text")
+
+    @property
+    def chat_id(self) -> Optional[str]:
+        return self.field("chat_id")
+
+    def header(self, name: str) -> Optional[str]:
+        lowered = name.lower()
+        for key, value in self.headers:
+            if key.lower() == lowered:
+                return value
+        return None
+
+
+def _decode_form(body: bytes) -> Optional[list[tuple[str, str]]]:
+    try:
+        return urllib.parse.parse_qsl(
+            body.decode("ascii"), keep_blank_values=True, strict_parsing=True, errors="strict"
+        )
+    except (UnicodeDecodeError, ValueError):
+        return None
+
+
+def _api_reply(document: Any, status: int = 200) -> Reply:
+    return Reply.json(json.dumps(document), status=status)
+
+
+class TelegramSink:
+    """The sendMessage method of a bot, served by a FakeHttpServer.
+
+    token: the only token accepted; None accepts any. on_message: called with
+    each SentMessage as it arrives (the demonstration prints them).
+    """
+
+    def __init__(
+        self,
+        token: Optional[str] = None,
+        *,
+        on_message: Optional[Callable[[SentMessage], None]] = None,
+        tls_context=None,
+    ) -> None:
+        self.token = token
+        self.on_message = on_message
+        self._lock = threading.Lock()
+        self._next_message_id = 1
+        self.http = FakeHttpServer(self._answer, tls_context=tls_context)
+
+    # ---- scripted answers ----
+
+    @staticmethod
+    def refusal(description: str, error_code: int = 400) -> Reply:
+        """The API's refusal: that error status with a JSON description."""
+        document = {"ok": False, "error_code": error_code, "description": description}
+        return _api_reply(document, status=error_code)
+
+    def fail(self, *replies: Reply | Callable[[RecordedRequest], Reply]) -> "TelegramSink":
+        """Answers the next requests with these replies (or responders), in order.
+
+        Scripted requests are recorded but not answered as messages.
+        """
+        self.http.script(*replies)
+        return self
+
+    # ---- what arrived ----
+
+    @property
+    def messages(self) -> list[SentMessage]:
+        """Every POST received, scripted or not, in arrival order."""
+        return [_sent(request) for request in self.http.requests if request.method == "POST"]
+
+    def texts(self) -> list[Optional[str]]:
+        return [message.text for message in self.messages]
+
+    # ---- the server ----
+
+    @property
+    def url(self) -> str:
+        return self.http.url
+
+    def close(self) -> None:
+        self.http.close()
+
+    def __enter__(self) -> "TelegramSink":
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self.close()
+
+    def _answer(self, request: RecordedRequest) -> Reply:
+        message = _sent(request)
+        if request.method != "POST" or request.path.rpartition("/")[2] != _SEND_MESSAGE:
+            return self.refusal("Not Found", 404)
+        if message.token is None or (self.token is not None and message.token != self.token):
+            return self.refusal("Unauthorized", 401)
+        if not message.chat_id:
+            return self.refusal("Bad Request: chat_id is empty")
+        if not message.text:
+            return self.refusal("Bad Request: message text is empty")
+        with self._lock:
+            message_id = self._next_message_id
+            self._next_message_id += 1
+        if self.on_message is not None:
+            self.on_message(message)
+        result = {
+            "message_id": message_id,
+            "chat": {"id": message.chat_id},
+            "date": int(time.time()),
+            "text": message.text,
+        }
+        return _api_reply({"ok": True, "result": result})
+
+
+def _sent(request: RecordedRequest) -> SentMessage:
+    return SentMessage(
+        path=request.path,
+        headers=list(request.headers),
+        body=request.body,
+        fields=_decode_form(request.body),
+    )
+
+
+def main(argv: Optional[Sequence[str]] = None) -> None:
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("--token", default=None, help="the only bot token accepted")
+    args = parser.parse_args(argv)
+
+    def show(message: SentMessage) -> None:
+        print(f"--- chat {message.chat_id} ---\n{message.text}\n", flush=True)
+
+    with TelegramSink(args.token, on_message=show) as sink:
+        print(f"BURN_TELEGRAM_API_BASE={sink.url}", flush=True)
+        try:
+            while True:
+                time.sleep(3600)
+        except KeyboardInterrupt:
+            pass
+
+
+if __name__ == "__main__":
+    main()
