@@ -292,6 +292,49 @@ NB_MODULE(burn_watch, m) {
       "(id, old, new) for each subnet whose burn changed by more than threshold, by numeric id.");
 
   // ---- Subnet data client ----
+  m.def(
+      "api_base", [] { return cbw::api_base(); },
+      "Base URL of the data service (ORBISCA_API_BASE or the default) without trailing '/'.");
+  m.def(
+      "orbisca_auth", [] { return cbw::orbisca_auth(); },
+      "The API key from ORBISCA_API_KEY with white space stripped, or None when empty.");
+  m.def(
+      "request_headers",
+      [](const std::string& auth) { return from_object(cbw::request_headers(auth)); }, "auth"_a,
+      "The data service's request headers, in order.");
+  m.def(
+      "http_get_json",
+      [](const std::string& path, nb::dict params, const std::string& auth) {
+        json::Object query = to_object(params);
+        json::Value payload = without_gil([&] { return cbw::http_get_json(path, query, auth); });
+        return from_value(payload);
+      },
+      "path"_a, "params"_a, "auth"_a,
+      "One GET on the data service: the JSON object, None, or a failure payload.");
+  m.def(
+      "is_rate_limited",
+      [](nb::dict payload) {
+        json::Object object = to_object(payload);
+        return without_gil([&] { return cbw::is_rate_limited(object); });
+      },
+      "payload"_a, "Whether a payload is a rate-limit refusal of the data service.");
+  m.def(
+      "with_retries",
+      [](const std::string& path, nb::dict params, const std::string& auth, long long max_retries) {
+        json::Object query = to_object(params);
+        json::Value payload =
+            without_gil([&] { return cbw::with_retries(path, query, auth, max_retries); });
+        return from_value(payload);
+      },
+      "path"_a, "params"_a, "auth"_a, nb::kw_only(), "max_retries"_a = 6,
+      "http_get_json, retried with growing pauses while the service refuses for rate limit.");
+  m.def(
+      "fetch_all_subnets_latest",
+      [](const std::string& auth) {
+        json::Value rows = without_gil([&] { return cbw::fetch_all_subnets_latest(auth); });
+        return from_value(rows);
+      },
+      "auth"_a, "Every subnet's latest row, or {'error': 'no_subnet_rows', 'response': payload}.");
 
   // ---- Telegram reporting ----
   m.def(

@@ -1,0 +1,50 @@
+#include "corvane_burn_watch/data_client/payload.hpp"
+
+#include <string>
+
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/core/utf8.hpp"
+
+namespace corvane_burn_watch::data_client {
+
+namespace {
+
+json::Value success_payload(const std::string& body) {
+  json::Value decoded;
+  try {
+    decoded = json::parse(body);
+  } catch (const json::SyntaxError& e) {
+    return json::Object{{"parse_error", e.what()},
+                        {"raw", std::string(utf8::prefix(body, RAW_PREFIX_LENGTH))}};
+  }
+  if (decoded.is_object() || decoded.is_null()) return decoded;
+  throw ValueError(std::string("expected a JSON object (dict) from the data service, got ") +
+                   decoded.kind_name());
+}
+
+json::Value error_payload(const http::Response& response) {
+  json::Object payload;
+  try {
+    json::Value decoded = json::parse(response.body);
+    json::Object* object = decoded.as_object();
+    if (object == nullptr)
+      throw ValueError("error body of HTTP " + std::to_string(response.status) +
+                       " is JSON of kind " + decoded.kind_name() + ", not an object (dict)");
+    payload = std::move(*object);
+  } catch (const json::SyntaxError&) {
+    payload.append("status_code", json::Integer::from(response.status));
+    payload.append("message", response.body.empty() ? response.reason : response.body);
+  }
+  payload.set("http_status", json::Integer::from(response.status));
+  return payload;
+}
+
+}  // namespace
+
+json::Value payload_from_response(const http::Response& response) {
+  utf8::require_valid(response.body);
+  return response.is_success() ? success_payload(response.body) : error_payload(response);
+}
+
+}  // namespace corvane_burn_watch::data_client

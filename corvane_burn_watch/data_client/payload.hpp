@@ -1,0 +1,18 @@
+#pragma once
+// Turns one HTTP answer of the data service into the value callers get back.
+#include "corvane_burn_watch/core/http_client.hpp"
+#include "corvane_burn_watch/core/json_value.hpp"
+
+namespace corvane_burn_watch::data_client {
+
+// Characters of a non-JSON success body kept under "raw".
+inline constexpr std::size_t RAW_PREFIX_LENGTH = 500;
+
+// A success answer gives its JSON object, null, or a parse-failure payload
+// {"parse_error", "raw"}. Any other status gives the decoded error object with
+// "http_status" set, or {"status_code", "message", "http_status"} when the
+// error body is not JSON. Throws UnicodeDecodeError for a body that is not
+// UTF-8 and ValueError for JSON of a kind that cannot be a payload.
+json::Value payload_from_response(const http::Response& response);
+
+}  // namespace corvane_burn_watch::data_client
