@@ -66,6 +66,12 @@ class RecordedRequest:
     body: bytes
     client_port: int
 
+    @property
+    def raw_target(self) -> bytes:
+        """The request target as the bytes on the wire (``path`` holds them
+        decoded as Latin-1, the way the standard library's server reads them)."""
+        return self.path.encode("latin-1")
+
     def header(self, name: str) -> Optional[str]:
         """The first value of header ``name`` (any case), or None."""
         lowered = name.lower()
@@ -201,7 +207,7 @@ class FakeHttpServer:
         self._server = _Server(self, tls_context)
         self._thread = threading.Thread(
             target=self._server.serve_forever,
-            kwargs={"poll_interval": 0.05},
+            kwargs={"poll_interval": 0.02},
             name=f"fake-http-{self.port}",
             daemon=True,
         )
