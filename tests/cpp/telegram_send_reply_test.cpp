@@ -46,20 +46,11 @@ std::string first_code_points(const std::string& text, std::size_t count) {
   return text.substr(0, i);
 }
 
-const std::string kNotJson(500, 'z');
-
 INSTANTIATE_TEST_SUITE_P(
     Success, SendReplyTest,
-    testing::Values(ReplyCase{"okTrue", 200, "OK", R"({"ok": true, "result": {}})", {true, ""}},
-                    ReplyCase{"okNonZeroNumber", 200, "OK", R"({"ok": 2})", {true, ""}},
+    testing::Values(ReplyCase{"okNonZeroNumber", 200, "OK", R"({"ok": 2})", {true, ""}},
                     ReplyCase{"okNonEmptyText", 201, "Created", R"({"ok": "yes"})", {true, ""}},
                     ReplyCase{"okNonEmptyList", 299, "", R"({"ok": [0]})", {true, ""}},
-                    ReplyCase{"okFalse", 200, "OK", R"({"ok": false})", {false, "{'ok': False}"}},
-                    ReplyCase{"okFalseWithCode",
-                              200,
-                              "OK",
-                              R"({"ok": false, "error_code": 400})",
-                              {false, "{'ok': False, 'error_code': 400}"}},
                     ReplyCase{"okMissing", 200, "OK", "{}", {false, "{}"}},
                     ReplyCase{"okZero", 200, "OK", R"({"ok": 0.0})", {false, "{'ok': 0.0}"}},
                     ReplyCase{"okEmptyText", 200, "OK", R"({"ok": ""})", {false, "{'ok': ''}"}},
@@ -99,26 +90,11 @@ INSTANTIATE_TEST_SUITE_P(
                   "Internal Server Error",
                   long_json_without_description(),
                   {false, first_code_points(long_json_without_description(), 300)}},
-        ReplyCase{"nonJsonBodyWhole", 502, "Bad Gateway", kNotJson, {false, kNotJson}},
         ReplyCase{"whiteSpaceBodyIsNotEmpty", 502, "Bad Gateway", " ", {false, " "}},
-        ReplyCase{"emptyBody",
-                  503,
-                  "Service Unavailable",
-                  "",
-                  {false, "HTTP Error 503: Service Unavailable"}},
         ReplyCase{"emptyBodyNoReason", 429, "", "", {false, "HTTP Error 429: "}},
         ReplyCase{"redirectStatusIsAnError", 302, "Found", "", {false, "HTTP Error 302: Found"}},
         ReplyCase{"belowSuccessRange", 199, "", "{}", {false, "{}"}}),
     [](const testing::TestParamInfo<ReplyCase>& info) { return std::string(info.param.name); });
-
-TEST(SendReply, CutIsInCodePointsOf300) {
-  const cbw::DeliveryResult result =
-      tg::read_send_reply({500, "", long_json_without_description()});
-  std::size_t code_points = 0;
-  for (unsigned char byte : result.detail) code_points += (byte & 0xC0) != 0x80;
-  EXPECT_EQ(code_points, 300u);
-  EXPECT_GT(result.detail.size(), 300u);
-}
 
 struct BrokenCase {
   const char* name;
@@ -149,10 +125,5 @@ INSTANTIATE_TEST_SUITE_P(Cases, BrokenReplyTest,
                          [](const testing::TestParamInfo<BrokenCase>& info) {
                            return std::string(info.param.name);
                          });
-
-TEST(SendReply, BodyThatIsNotUtf8IsADecodeError) {
-  EXPECT_THROW(tg::read_send_reply({400, "", "bad \xFF"}), cbw::UnicodeDecodeError);
-  EXPECT_THROW(tg::read_send_reply({200, "", "bad \xFF"}), cbw::UnicodeDecodeError);
-}
 
 }  // namespace
