@@ -8,26 +8,17 @@
 namespace corvane_burn_watch {
 namespace {
 
-struct SubnetEntry {
-  json::Integer id;
-  const json::Member* member;
-};
-
-// The entries of `current` in ascending numeric order of id, equal ids in map
-// order. Every id is read before anything is compared, so a bad id fails the
-// whole call.
-std::vector<SubnetEntry> sorted_by_id(const BurnMap& current) {
-  std::vector<SubnetEntry> entries;
-  entries.reserve(current.size());
+// The integer value of every id in `current`, in map order. Every id is read
+// before anything is compared, so a bad id fails the whole call.
+std::vector<json::Integer> read_ids(const BurnMap& current) {
+  std::vector<json::Integer> ids;
+  ids.reserve(current.size());
   for (const json::Member& member : current) {
     std::optional<json::Integer> id = numbers::read_integer(member.key);
     if (!id) throw ValueError("subnet id is not an integer: '" + member.key + "'");
-    entries.push_back({std::move(*id), &member});
+    ids.push_back(std::move(*id));
   }
-  std::stable_sort(entries.begin(), entries.end(), [](const auto& a, const auto& b) {
-    return numbers::compare_integers(a.id, b.id) < 0;
-  });
-  return entries;
+  return ids;
 }
 
 const std::string& burn_text(const Value& value, const char* which) {
@@ -39,7 +30,7 @@ const std::string& burn_text(const Value& value, const char* which) {
 }  // namespace
 
 ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double threshold) {
-  std::vector<SubnetEntry> entries = sorted_by_id(current);
+  std::vector<json::Integer> ids = read_ids(current);
 
   // Exact-text lookup; a null previous value counts as no entry at all.
   std::unordered_map<std::string_view, const Value*> previous;
@@ -47,14 +38,33 @@ ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double thresh
   for (const json::Member& member : prev)
     if (!member.value.is_null()) previous.emplace(member.key, &member.value);
 
+  // Compare in map order, which walks memory in sequence, and sort only what
+  // changed. Positions go in ascending, so a stable sort keeps map order
+  // among equal ids.
+  struct Changed {
+    std::size_t position;
+    const std::string* old_burn;
+  };
+  std::vector<Changed> changed;
+  for (std::size_t position = 0; const json::Member& entry : current) {
+    auto found = previous.find(entry.key);
+    if (found != previous.end()) {  // new subnets are never reported
+      const std::string& old_burn = burn_text(*found->second, "old");
+      if (owner_burn_changed(old_burn, burn_text(entry.value, "new"), threshold))
+        changed.push_back({position, &old_burn});
+    }
+    ++position;
+  }
+  std::stable_sort(changed.begin(), changed.end(), [&](const Changed& a, const Changed& b) {
+    return numbers::compare_integers(ids[a.position], ids[b.position]) < 0;
+  });
+
   ChangeList changes;
-  for (const SubnetEntry& entry : entries) {
-    auto found = previous.find(entry.member->key);
-    if (found == previous.end()) continue;  // new subnets are never reported
-    const std::string& old_burn = burn_text(*found->second, "old");
-    const std::string& new_burn = burn_text(entry.member->value, "new");
-    if (owner_burn_changed(old_burn, new_burn, threshold))
-      changes.push_back({entry.member->key, old_burn, new_burn});
+  changes.reserve(changed.size());
+  const json::Member* members = &*current.begin();
+  for (const Changed& change : changed) {
+    const json::Member& entry = members[change.position];
+    changes.push_back({entry.key, *change.old_burn, *entry.value.as_text()});
   }
   return changes;
 }
