@@ -140,6 +140,11 @@ void replace_file_atomically(const std::string& path, std::string_view bytes) {
   std::string_view base =
       std::string_view(target).substr(slash == std::string::npos ? 0 : slash + 1);
 
+  // Writing in place would be refused for a file the caller may not write;
+  // renaming over it must be refused as well.
+  if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
+    throw_os_error(errno, path);
+
   TempFile temp(directory, base, path);
   if (::fchmod(temp.fd(), mode_for(target)) != 0) throw_os_error(errno, path);
   write_all(temp.fd(), bytes, path);

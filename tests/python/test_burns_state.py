@@ -159,6 +159,12 @@ def test_write_failing_midway_keeps_old_file(tmp_path, file_size_limit):
             id="read-only-directory",
             marks=pytest.mark.skipif(IS_ROOT, reason="root writes anywhere"),
         ),
+        pytest.param(
+            "locked.json",
+            PermissionError,
+            id="read-only-file",
+            marks=pytest.mark.skipif(IS_ROOT, reason="root writes anywhere"),
+        ),
     ],
 )
 def test_failed_save_leaves_no_temporary_file(tmp_path, target, error):
@@ -166,6 +172,8 @@ def test_failed_save_leaves_no_temporary_file(tmp_path, target, error):
     (tmp_path / "locked").mkdir()
     (tmp_path / "locked" / "state.json").write_text("old")
     (tmp_path / "locked").chmod(0o555)
+    (tmp_path / "locked.json").write_text("old")
+    (tmp_path / "locked.json").chmod(0o444)
     before = sorted(p.name for p in tmp_path.rglob("*"))
     try:
         with pytest.raises(error) as caught:
@@ -173,6 +181,7 @@ def test_failed_save_leaves_no_temporary_file(tmp_path, target, error):
         assert caught.value.filename == str(tmp_path / target)
         assert sorted(p.name for p in tmp_path.rglob("*")) == before
         assert (tmp_path / "locked" / "state.json").read_text() == "old"
+        assert (tmp_path / "locked.json").read_text() == "old"
     finally:
         (tmp_path / "locked").chmod(0o755)
 
