@@ -1,0 +1,209 @@
+"""``burn-watch demo``: the watch against a simulated network and chat.
+
+Both outside services are simulated inside this process on loopback, so the
+demo needs no account, token or network. The library is pointed at them
+through its usual environment variables, and every message the simulated
+chat receives is printed as the chat would show it.
+"""
+
+from __future__ import annotations
+
+import argparse
+import contextlib
+import os
+import random
+import sys
+import tempfile
+import threading
+import time
+from dataclasses import dataclass
+from typing import Callable, Iterator
+
+__all__ = ["add_demo_options", "run_demo"]
+
+API_KEY = "demo-key"
+BOT_TOKEN = "123456:demo-token"
+CHAT_ID = "-100200300"
+THRESHOLD = 0.01
+SEED = 2026  # the same drift on every run, so the demo reads the same
+
+
+def _count(text: str) -> int:
+    value = int(text)
+    if value < 1:
+        raise argparse.ArgumentTypeError(f"must be at least 1, not {text!r}")
+    return value
+
+
+def _seconds(text: str) -> float:
+    try:
+        value = float(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
+    if not 0 <= value <= 3600:
+        raise argparse.ArgumentTypeError(f"must be between 0 and 3600, not {text!r}")
+    return value
+
+
+def add_demo_options(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--cycles", type=_count, default=3, help="watch cycles after the snapshot (default: 3)"
+    )
+    parser.add_argument(
+        "--seconds-between",
+        type=_seconds,
+        default=3.0,
+        metavar="SECONDS",
+        help="wait between two steps (default: 3)",
+    )
+    parser.add_argument(
+        "--subnets",
+        type=_count,
+        default=300,
+        help="simulated subnets; with the default 300 the long messages arrive in "
+        "numbered parts (default: 300)",
+    )
+
+
+# ---- the simulated network --------------------------------------------------
+
+
+@dataclass(frozen=True)
+class Step:
+    """One change of the simulated rates before a watch cycle."""
+
+    story: str
+    change: Callable[[dict[int, float], random.Random], None]
+
+
+def _drift_a_few(rates: dict[int, float], rng: random.Random) -> None:
+    moved = rng.sample(sorted(rates), min(5, len(rates)))
+    for netuid in moved[:3]:  # past the threshold, staying positive
+        step = rng.uniform(0.02, 0.2)
+        rates[netuid] = round(rates[netuid] + (step if rates[netuid] < 0.25 else -step), 4)
+    for netuid in moved[3:]:  # within it: saved but not reported
+        rates[netuid] = round(rates[netuid] + THRESHOLD / 2, 4)
+
+
+def _stay_put(rates: dict[int, float], rng: random.Random) -> None:
+    pass
+
+
+def _shift_all(rates: dict[int, float], rng: random.Random) -> None:
+    for netuid in rates:
+        rates[netuid] = round(rates[netuid] + rng.uniform(0.02, 0.1), 4)
+
+
+STEPS = (
+    Step(
+        "a few subnets drift: 3 past the threshold, 2 by less than it (not reported)",
+        _drift_a_few,
+    ),
+    Step("nothing moves: no message", _stay_put),
+    Step("every subnet moves: one long alert, sent in numbered parts", _shift_all),
+)
+
+
+def _initial_rates(count: int, rng: random.Random) -> dict[int, float]:
+    return {
+        netuid: 0.0 if rng.random() < 0.3 else round(rng.uniform(0.01, 0.9), 4)
+        for netuid in range(count)
+    }
+
+
+def _rows(rates: dict[int, float]) -> list[dict[str, object]]:
+    return [
+        {"netuid": netuid, "name": f"subnet-{netuid}", "incentive_burn": rate}
+        for netuid, rate in rates.items()
+    ]
+
+
+# ---- output -----------------------------------------------------------------
+
+
+class _Chat:
+    """Prints each message the simulated chat receives, numbered."""
+
+    def __init__(self) -> None:
+        self._lock = threading.Lock()
+        self.received = 0
+
+    def show(self, message) -> None:
+        with self._lock:
+            self.received += 1
+            _print(f"\n=== chat {message.chat_id}, message {self.received} ===\n{message.text}\n")
+
+
+def _print(text: str) -> None:
+    print(text, flush=True)
+
+
+def _narrate(text: str) -> None:
+    _print(f"\n>>> {text}")
+
+
+@contextlib.contextmanager
+def _environment(**values: str) -> Iterator[None]:
+    """Sets environment variables for the block, restoring them afterwards."""
+    saved = {name: os.environ.get(name) for name in values}
+    os.environ.update(values)
+    try:
+        yield
+    finally:
+        for name, value in saved.items():
+            if value is None:
+                os.environ.pop(name, None)
+            else:
+                os.environ[name] = value
+
+
+# ---- the demo ----------------------------------------------------------------
+
+
+def run_demo(args: argparse.Namespace) -> int:
+    from . import burn_watch
+    from .simulator.data_service import FakeDataService
+    from .simulator.telegram_sink import TelegramSink
+
+    if hasattr(sys.stdout, "reconfigure"):
+        sys.stdout.reconfigure(errors="backslashreplace")  # the arrow on a non-UTF-8 terminal
+    rng = random.Random(SEED)
+    rates = _initial_rates(args.subnets, rng)
+    chat = _Chat()
+    failures = 0
+    with contextlib.ExitStack() as stack:
+        service = stack.enter_context(FakeDataService(_rows(rates), api_key=API_KEY))
+        sink = stack.enter_context(TelegramSink(BOT_TOKEN, on_message=chat.show))
+        state_dir = stack.enter_context(tempfile.TemporaryDirectory(prefix="burn-watch-demo-"))
+        state_file = os.path.join(state_dir, "burn_state.json")
+        stack.enter_context(
+            _environment(
+                ORBISCA_API_BASE=service.url,
+                ORBISCA_API_KEY=API_KEY,
+                BURN_TELEGRAM_API_BASE=sink.url,
+            )
+        )
+        _print(
+            f"burn-watch demo: {args.subnets} simulated subnets at {service.url}, "
+            f"a simulated Telegram chat at {sink.url}, state in {state_file}.\n"
+            f"Messages the chat receives are printed below; the library's own log lines "
+            f"(\"[burn] ...\") go to standard error."
+        )
+        telegram = dict(burn_token=BOT_TOKEN, burn_chat_id=CHAT_ID)
+
+        _narrate("startup snapshot: every subnet's rate becomes the baseline and is posted")
+        failures += burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)
+        for cycle in range(1, args.cycles + 1):
+            step = STEPS[(cycle - 1) % len(STEPS)]
+            time.sleep(args.seconds_between)
+            step.change(rates, rng)
+            service.rows = _rows(rates)
+            _narrate(f"watch cycle {cycle} of {args.cycles}: {step.story}")
+            sent_before = chat.received
+            failures += burn_watch.run_burn_watch_once(
+                state_path=state_file, threshold=THRESHOLD, **telegram
+            )
+            if chat.received == sent_before:
+                _print("(no message)")
+    _narrate(f"demo finished: the chat received {chat.received} message(s)")
+    return 0 if failures == 0 else 1
