@@ -1,0 +1,236 @@
+"""The ``burn-watch`` command's options and settings, called in-process.
+
+A bad option or setting must end with one line on standard error and exit
+code 2 before either service sees a request.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+from pathlib import Path
+
+import pytest
+
+from corvane_burn_watch import _cli
+from corvane_burn_watch import burn_watch as bw
+from corvane_burn_watch._settings import SettingsError, read_secret
+from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
+from corvane_burn_watch.simulator.telegram_sink import TelegramSink
+
+API_KEY = "cli-key"
+TOKEN = "5150:cli-token"
+CHAT = "-100999"
+
+
+@pytest.fixture
+def fakes(tmp_path, monkeypatch):
+    """Both services, and an environment that configures everything."""
+    for name in list(os.environ):
+        if name.startswith(("ORBISCA_", "BURN_TELEGRAM_")):
+            monkeypatch.delenv(name)
+    monkeypatch.setenv("HOME", str(tmp_path / "home"))
+    monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "xdg"))
+    with FakeDataService(make_rows(3, burn=0.2), api_key=API_KEY) as service, TelegramSink(
+        token=TOKEN
+    ) as sink:
+        monkeypatch.setenv("ORBISCA_API_BASE", service.url)
+        monkeypatch.setenv("ORBISCA_API_KEY", API_KEY)
+        monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
+        monkeypatch.setenv("BURN_TELEGRAM_TOKEN", TOKEN)
+        monkeypatch.setenv("BURN_TELEGRAM_CHAT_ID", CHAT)
+        yield service, sink
+
+
+def _setting(name, value):
+    return lambda tmp_path, monkeypatch: monkeypatch.setenv(name, value)
+
+
+def _unset(name):
+    return lambda tmp_path, monkeypatch: monkeypatch.delenv(name)
+
+
+def _secret_file(name, content):
+    def apply(tmp_path, monkeypatch):
+        path = tmp_path / name.lower()
+        path.write_text(content)
+        monkeypatch.setenv(name + "_FILE", str(path))
+
+    return apply
+
+
+def _file_instead(name, path):
+    def apply(tmp_path, monkeypatch):
+        monkeypatch.delenv(name)
+        monkeypatch.setenv(name + "_FILE", path)
+
+    return apply
+
+
+def _nothing(tmp_path, monkeypatch):
+    pass
+
+
+@pytest.mark.parametrize(
+    "argv, setup, message",
+    [
+        (["--threshold", "abc"], _nothing, "argument --threshold: not a number: 'abc'"),
+        (["once", "--threshold", "-0.5"], _nothing, "argument --threshold: must be a number >= 0"),
+        (["once", "--threshold", "nan"], _nothing, "argument --threshold: must be a number >= 0"),
+        (["run", "--interval-minutes", "0"], _nothing, "argument --interval-minutes: must be"),
+        (["run", "--interval-minutes", "inf"], _nothing, "argument --interval-minutes: must be"),
+        (["run", "--pause-file", ""], _nothing, "argument --pause-file: must not be empty"),
+        (["once", "--interval-minutes", "3"], _nothing, "unrecognized arguments"),
+        (["snapshot", "--threshold", "1"], _nothing, "unrecognized arguments"),
+        (["watch"], _nothing, "unrecognized arguments: watch"),
+        (["once", "--state-file", "{tmp}"], _nothing, "is a directory"),
+        (["once", "--state-file", "{tmp}/missing/state.json"], _nothing, "does not exist"),
+        (["once"], _unset("ORBISCA_API_KEY"), "no data service key"),
+        (["once"], _setting("ORBISCA_API_KEY", "   "), "no data service key"),
+        (["snapshot"], _unset("BURN_TELEGRAM_TOKEN"), "no Telegram bot token"),
+        (["run"], _unset("BURN_TELEGRAM_CHAT_ID"), "no Telegram chat id"),
+        (["once"], _secret_file("BURN_TELEGRAM_TOKEN", "x"), "set only one of"),
+        (["once"], _file_instead("ORBISCA_API_KEY", "/nonexistent/key"), "cannot read"),
+        (["once"], _setting("ORBISCA_API_BASE", "api.example"), "must start with http"),
+        (["once"], _setting("BURN_TELEGRAM_API_BASE", ""), "must start with http"),
+    ],
+    ids=[
+        "threshold_text",
+        "threshold_negative",
+        "threshold_nan",
+        "interval_zero",
+        "interval_infinite",
+        "pause_file_empty",
+        "interval_for_once",
+        "threshold_for_snapshot",
+        "unknown_command",
+        "state_file_directory",
+        "state_file_directory_missing",
+        "no_api_key",
+        "blank_api_key",
+        "no_token",
+        "no_chat_id",
+        "token_twice",
+        "api_key_file_missing",
+        "api_base_not_a_url",
+        "telegram_base_empty",
+    ],
+)
+
+
+def test_bad_settings_exit_2_with_one_line_before_any_traffic(
+    tmp_path, monkeypatch, capfd, fakes, argv, setup, message
+):
+    service, sink = fakes
+    setup(tmp_path, monkeypatch)
+    argv = [arg.replace("{tmp}", str(tmp_path)) for arg in argv]
+    assert _cli.main(argv) == 2
+    out, err = capfd.readouterr()
+    assert out == ""
+    assert err.startswith("burn-watch: error: ") and err.count("\n") == 1
+    assert message in err
+    assert service.requests == [] and sink.messages == []
+
+
+@pytest.mark.parametrize("padding", ["", "  ", "\n", " \t\r\n"])
+def test_secrets_from_files_are_trimmed(tmp_path, monkeypatch, fakes, padding):
+    service, sink = fakes
+    for name, value in [
+        ("ORBISCA_API_KEY", API_KEY),
+        ("BURN_TELEGRAM_TOKEN", TOKEN),
+        ("BURN_TELEGRAM_CHAT_ID", CHAT),
+    ]:
+        monkeypatch.delenv(name)
+        _secret_file(name, f"{padding}{value}{padding}")(tmp_path, monkeypatch)
+    state = tmp_path / "state.json"
+    assert _cli.main(["snapshot", "--state-file", str(state)]) == 0
+    # The fakes refuse any other key or token.
+    assert [r.header("Authorization") for r in service.requests] == [API_KEY]
+    (message,) = sink.messages
+    assert (message.token, message.chat_id) == (TOKEN, CHAT)
+
+
+@pytest.mark.parametrize(
+    "environ, value",
+    [
+        ({}, None),
+        ({"X": ""}, None),
+        ({"X": " \n"}, None),
+        ({"X": " v "}, "v"),
+        ({"X_FILE": "{file}"}, "secret value"),
+    ],
+)
+def test_read_secret(tmp_path, environ, value):
+    secret = tmp_path / "secret"
+    secret.write_text("\n secret value \n")
+    environ = {k: v.replace("{file}", str(secret)) for k, v in environ.items()}
+    assert read_secret("X", environ) == value
+
+
+@pytest.mark.parametrize(
+    "environ",
+    [{"X": "a", "X_FILE": "/f"}, {"X_FILE": ""}, {"X_FILE": "/nonexistent/secret"}],
+    ids=["both", "empty_file_name", "missing_file"],
+)
+def test_read_secret_refuses(environ):
+    with pytest.raises(SettingsError):
+        read_secret("X", environ)
+
+
+@pytest.mark.parametrize(
+    "xdg, expected",
+    [
+        ("{tmp}/xdg", "{tmp}/xdg/corvane-burn-watch/burn_state.json"),
+        (None, "{tmp}/home/.local/state/corvane-burn-watch/burn_state.json"),
+        ("relative/dir", "{tmp}/home/.local/state/corvane-burn-watch/burn_state.json"),
+    ],
+    ids=["xdg_state_home", "unset", "relative_ignored"],
+)
+def test_default_state_file_is_created_on_first_use(
+    tmp_path, monkeypatch, capfd, fakes, xdg, expected
+):
+    monkeypatch.chdir(tmp_path)
+    if xdg is None:
+        monkeypatch.delenv("XDG_STATE_HOME")
+    else:
+        monkeypatch.setenv("XDG_STATE_HOME", xdg.replace("{tmp}", str(tmp_path)))
+    assert _cli.main(["once"]) == 0
+    state = Path(expected.replace("{tmp}", str(tmp_path)))
+    assert json.loads(state.read_text())["owner_burn_rate"] == {"0": "0.2", "1": "0.2", "2": "0.2"}
+    assert capfd.readouterr().err == ""
+
+
+def test_once_returns_the_cycle_result(tmp_path, capfd, fakes):
+    service, sink = fakes
+    state = str(tmp_path / "state.json")
+    assert _cli.main(["once", "--state-file", state, "--threshold", "0.5"]) == 0
+    service.set_burn(1, 0.6)  # within 0.5 of 0.2: saved, not reported
+    service.set_burn(2, 0.9)
+    assert _cli.main(["once", "--state-file", state, "--threshold", "0.5"]) == 0
+    assert [text.splitlines()[3:] for text in sink.texts()] == [["SN2: 0.2000 \u2192 0.9000"]]
+    sink.fail(TelegramSink.refusal("Forbidden: bot was blocked by the user", 403))
+    service.set_burn(0, 5)
+    assert _cli.main(["once", "--state-file", state]) == 1
+    assert capfd.readouterr().err == (
+        "[burn] alert sent (1 subnet(s))\n"
+        "[burn] telegram failed: Forbidden: bot was blocked by the user\n"
+    )
+    assert bw.load_burn_state(state) == {"0": "5", "1": "0.6", "2": "0.9"}
+
+
+def test_library_error_is_one_line_and_exit_1(tmp_path, capfd, fakes):
+    service, _ = fakes
+    service.rows = [{"netuid": "not-a-number", "incentive_burn": 1}]
+    state = str(tmp_path / "state.json")
+    bw.save_burn_state(state, {"1": "0"}, "2026-01-01T00:00:00Z")
+    assert _cli.main(["once", "--state-file", state]) == 1
+    err = capfd.readouterr().err
+    assert err.startswith("burn-watch: error: ValueError: ") and err.count("\n") == 1
+
+
+@pytest.mark.parametrize("argv", [["--version"], ["--help"], ["once", "--help"]])
+def test_help_and_version_exit_0(capsys, argv):
+    with pytest.raises(SystemExit) as exited:
+        _cli.main(argv)
+    assert exited.value.code == 0
+    assert "burn-watch" in capsys.readouterr().out
