@@ -218,8 +218,10 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
     from . import burn_watch
 
     pause = str(args.pause_file) if args.pause_file is not None else ""
+    # The library's floor: anything up to one minute polls once a minute.
+    minutes = args.interval_minutes if args.interval_minutes > 1 else 1
     _say(
-        f"watching every {args.interval_minutes:g} min, state file {state_file}, "
+        f"watching every {minutes:g} min, state file {state_file}, "
         + (f"pause file {pause}" if pause else "no pause file")
     )
     telegram = dict(burn_token=creds.telegram_token, burn_chat_id=creds.telegram_chat_id)

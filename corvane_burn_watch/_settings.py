@@ -124,8 +124,10 @@ def prepare_state_file(path: Path, *, create_directory: bool) -> Path:
             raise SettingsError(f"cannot create {directory}: {error.strerror}") from None
     if not directory.is_dir():
         raise SettingsError(f"state file directory {directory} does not exist")
-    # The file is replaced through a new file beside it, so it is the
-    # directory that must be writable.
+    # The file is replaced through a new file beside it, so the directory
+    # must be writable, and the library refuses to replace a read-only file.
     if not os.access(directory, os.W_OK | os.X_OK):
         raise SettingsError(f"state file directory {directory} is not writable")
+    if path.exists() and not os.access(path, os.W_OK):
+        raise SettingsError(f"state file {path} is not writable")
     return path
