@@ -99,6 +99,20 @@ def test_change_sends_one_alert_after_saving(watch, capfd):
     assert watch.saved() == {"3": "0.5", "7": "0.25"}
 
 
+def test_state_is_saved_before_the_alert_goes_out(watch):
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.2})
+    seen_by_chat: list[dict[str, str]] = []
+
+    def deliver(request):
+        seen_by_chat.append(watch.saved())
+        return Reply.json('{"ok": true}')
+
+    watch.sink.fail(deliver)
+    assert watch.once() == 0
+    assert seen_by_chat == [{"1": "0.2"}]
+
+
 def test_only_subnets_in_both_maps_past_the_threshold_are_reported(watch, capfd):
     watch.store({"1": "0.18", "2": "0.5", "3": "abc", "4": "0.3", "gone": "1"})
     watch.service.rows = [
