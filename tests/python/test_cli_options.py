@@ -14,7 +14,6 @@ import pytest
 
 from corvane_burn_watch import _cli
 from corvane_burn_watch import burn_watch as bw
-from corvane_burn_watch._settings import SettingsError, read_secret
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
@@ -148,33 +147,6 @@ def test_secrets_from_files_are_trimmed(tmp_path, monkeypatch, fakes, padding):
     assert [r.header("Authorization") for r in service.requests] == [API_KEY]
     (message,) = sink.messages
     assert (message.token, message.chat_id) == (TOKEN, CHAT)
-
-
-@pytest.mark.parametrize(
-    "environ, value",
-    [
-        ({}, None),
-        ({"X": ""}, None),
-        ({"X": " \n"}, None),
-        ({"X": " v "}, "v"),
-        ({"X_FILE": "{file}"}, "secret value"),
-    ],
-)
-def test_read_secret(tmp_path, environ, value):
-    secret = tmp_path / "secret"
-    secret.write_text("\n secret value \n")
-    environ = {k: v.replace("{file}", str(secret)) for k, v in environ.items()}
-    assert read_secret("X", environ) == value
-
-
-@pytest.mark.parametrize(
-    "environ",
-    [{"X": "a", "X_FILE": "/f"}, {"X_FILE": ""}, {"X_FILE": "/nonexistent/secret"}],
-    ids=["both", "empty_file_name", "missing_file"],
-)
-def test_read_secret_refuses(environ):
-    with pytest.raises(SettingsError):
-        read_secret("X", environ)
 
 
 @pytest.mark.parametrize(
