@@ -92,6 +92,14 @@ def test_burn_is_paused_means_a_regular_file(tmp_path, make, paused):
     assert bw._burn_is_paused(str(path)) is paused
 
 
+@pytest.mark.parametrize(
+    "suffix", ["/below", "\0", "/" + "x" * 5000], ids=["below_a_file", "nul_byte", "too_long"]
+)
+def test_paths_that_cannot_be_examined_are_no_pause(tmp_path, suffix):
+    (tmp_path / "file").write_text("")
+    assert bw._burn_is_paused(str(tmp_path / "file") + suffix) is False
+
+
 def test_empty_pause_path_never_pauses_even_with_a_file_named_empty(tmp_path, monkeypatch):
     monkeypatch.chdir(tmp_path)
     Path("").resolve().joinpath("x").write_text("")
