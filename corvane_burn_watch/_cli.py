@@ -218,6 +218,10 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
     from . import burn_watch
 
     pause = str(args.pause_file) if args.pause_file is not None else ""
+    if burn_watch._burn_is_paused(pause):
+        # A paused watch posts nothing, not even the startup table.
+        _say(f"pause file {pause} exists: not starting (remove it to resume)")
+        return 0
     # The library's floor: anything up to one minute polls once a minute.
     minutes = args.interval_minutes if args.interval_minutes > 1 else 1
     _say(

@@ -170,6 +170,16 @@ def test_run_posts_snapshot_then_stops_at_the_pause_file(tmp_path, fakes, proces
     assert len(sink.messages) == 1 and len(service.requests) == 1
 
 
+def test_run_while_paused_posts_nothing(tmp_path, fakes):
+    service, sink, env = fakes
+    pause = tmp_path / "pause"
+    pause.write_text("")
+    code, out, err = finish(burn_watch("run", "--pause-file", str(pause), env=env, cwd=tmp_path))
+    assert (code, out) == (0, "")
+    assert err == f"burn-watch: pause file {pause} exists: not starting (remove it to resume)\n"
+    assert service.requests == [] and sink.messages == []
+
+
 def test_run_goes_on_to_the_loop_after_a_failed_snapshot(tmp_path, fakes, processes):
     _, sink, env = fakes
     pause = tmp_path / "pause"
