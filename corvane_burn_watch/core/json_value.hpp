@@ -28,6 +28,14 @@ class Object {
  public:
   Object() = default;
   Object(std::initializer_list<Member> members);
+  // Declared here and defaulted below, where Member is complete: some
+  // compilers (clang) otherwise instantiate them while Value is still being
+  // defined, when std::vector<Member> cannot be copied yet.
+  Object(const Object&);
+  Object(Object&&) noexcept;
+  Object& operator=(const Object&);
+  Object& operator=(Object&&) noexcept;
+  ~Object();
 
   using const_iterator = std::vector<Member>::const_iterator;
   using iterator = std::vector<Member>::iterator;
@@ -110,6 +118,12 @@ struct Member {
   Value value;
   bool operator==(const Member&) const = default;
 };
+
+inline Object::Object(const Object&) = default;
+inline Object::Object(Object&&) noexcept = default;
+inline Object& Object::operator=(const Object&) = default;
+inline Object& Object::operator=(Object&&) noexcept = default;
+inline Object::~Object() = default;
 
 inline std::size_t Object::size() const {
   return members_.size();
