@@ -1,11 +1,14 @@
 // Atomic replacement of a file: temporary file, fsync, rename, directory fsync.
 #include "corvane_burn_watch/burns/atomic_file.hpp"
 
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
+#include <charconv>
 #include <climits>
 #include <cstdlib>
 #include <cstring>
@@ -37,12 +40,54 @@ class UniqueFd {
   int fd_;
 };
 
+// The start of the names of the target's temporary files, kept short enough
+// for NAME_MAX whatever the target's name is.
+std::string temp_prefix(std::string_view base) {
+  return "." + std::string(base.substr(0, 200)) + ".tmp.";
+}
+
+// Removes temporary files of the target left behind by processes killed in
+// the middle of a save. A name carries its maker's process id; a process that
+// no longer exists can never finish its rename, so its file is garbage. Files
+// of live processes (or of ids this process cannot judge) stay. Best effort:
+// any failure here is ignored.
+void remove_abandoned_temp_files(const std::string& directory, std::string_view base) {
+  const std::string prefix = temp_prefix(base);
+  DIR* dir = ::opendir(directory.c_str());
+  if (dir == nullptr) return;
+  while (const dirent* entry = ::readdir(dir)) {
+    const std::string_view name(entry->d_name);
+    if (name.substr(0, prefix.size()) != prefix) continue;
+    const std::string_view rest = name.substr(prefix.size());
+    const std::size_t dot = rest.find('.');
+    if (dot == std::string_view::npos) continue;
+    pid_t maker = 0;
+    const auto [end, ec] = std::from_chars(rest.data(), rest.data() + dot, maker);
+    if (ec != std::errc{} || end != rest.data() + dot || maker <= 0) continue;
+    if (::kill(maker, 0) == 0 || errno != ESRCH) continue;
+    ::unlinkat(::dirfd(dir), entry->d_name, 0);
+  }
+  ::closedir(dir);
+}
+
 // A temporary file beside the target, removed unless it was renamed into place.
+//
+// Where the file system allows it, the file starts unnamed (O_TMPFILE): a
+// process killed while writing or syncing it leaves nothing behind, and only
+// the short step between giving it a name and the rename can. Elsewhere it is
+// a named file from the start (mkostemp), left behind by a kill at any point.
+// Either name is "." base ".tmp." pid "." unique, so that a later save can tell
+// a file whose maker has died (see remove_abandoned_temp_files).
 class TempFile {
  public:
-  TempFile(const std::string& directory, std::string_view base, const std::string& reported_path) {
-    // Keep the name within NAME_MAX whatever the target's name is.
-    std::string templ = directory + "/." + std::string(base.substr(0, 200)) + ".tmp.XXXXXX";
+  TempFile(const std::string& directory, std::string_view base, const std::string& reported_path)
+      : name_(directory + "/" + temp_prefix(base) + std::to_string(::getpid()) + ".") {
+    // Naming an unnamed file goes through /proc; without it, start named.
+    if (::access("/proc/self/fd", X_OK) == 0) {
+      fd_ = ::open(directory.c_str(), O_TMPFILE | O_WRONLY | O_CLOEXEC, 0600);
+      if (fd_ >= 0) return;
+    }
+    std::string templ = name_ + "XXXXXX";
     fd_ = ::mkostemp(templ.data(), O_CLOEXEC);
     if (fd_ < 0) throw_os_error(errno, reported_path);
     path_ = std::move(templ);
@@ -54,6 +99,19 @@ class TempFile {
     if (!path_.empty()) ::unlink(path_.c_str());
   }
   int fd() const { return fd_; }
+  // Gives an unnamed file its temporary name; returns the errno on failure.
+  int link_into_directory() {
+    if (!path_.empty()) return 0;
+    const std::string self = "/proc/self/fd/" + std::to_string(fd_);
+    for (unsigned attempt = 0;; ++attempt) {
+      std::string candidate = name_ + std::to_string(attempt);
+      if (::linkat(AT_FDCWD, self.c_str(), AT_FDCWD, candidate.c_str(), AT_SYMLINK_FOLLOW) == 0) {
+        path_ = std::move(candidate);
+        return 0;
+      }
+      if (errno != EEXIST || attempt >= 100) return errno;
+    }
+  }
   const std::string& path() const { return path_; }
   // Closes now and reports the result: close() can be where a delayed write
   // error shows up.
@@ -65,8 +123,9 @@ class TempFile {
   void keep() { path_.clear(); }
 
  private:
+  std::string name_;  // the temporary name up to its unique ending
   int fd_ = -1;
-  std::string path_;
+  std::string path_;  // empty while the file has no name
 };
 
 // Follows symbolic links at the last component of `path` (a dangling link
@@ -145,10 +204,12 @@ void replace_file_atomically(const std::string& path, std::string_view bytes) {
   if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)
     throw_os_error(errno, path);
 
+  remove_abandoned_temp_files(directory, base);
   TempFile temp(directory, base, path);
   if (::fchmod(temp.fd(), mode_for(target)) != 0) throw_os_error(errno, path);
   write_all(temp.fd(), bytes, path);
   if (::fsync(temp.fd()) != 0) throw_os_error(errno, path);
+  if (int error = temp.link_into_directory()) throw_os_error(error, path);
   if (temp.close() != 0) throw_os_error(errno, path);
   if (::rename(temp.path().c_str(), target.c_str()) != 0) throw_os_error(errno, path);
   temp.keep();
