@@ -39,6 +39,16 @@ http::Request send_message_request(std::string_view text, std::string_view token
   return request;
 }
 
+// Overwrites every occurrence of each secret in `bytes` with as many '*'.
+void mask_secrets(std::string& bytes, const std::vector<std::string>& secrets) {
+  for (const auto& secret : secrets) {
+    if (secret.empty()) continue;
+    for (auto pos = bytes.find(secret); pos != std::string::npos;
+         pos = bytes.find(secret, pos + secret.size()))
+      bytes.replace(pos, secret.size(), secret.size(), '*');
+  }
+}
+
 }  // namespace
 
 DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
@@ -50,6 +60,12 @@ DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
     result = telegram::read_send_reply(http::perform(request));
   } catch (const NetworkError& e) {
     result = {false, e.what()};
+  } catch (UnicodeDecodeError& e) {
+    // The undecodable bytes travel with the error (a Python host shows them
+    // in its repr); a server that quotes the request path would put the token
+    // there. Masked byte for byte, so the error's positions stay right.
+    mask_secrets(e.data, request.secrets);
+    throw;
   }
   result.detail = http::redact(std::move(result.detail), request.secrets);
   return result;
