@@ -1,0 +1,89 @@
+// Fuzzes JSON decoding into the value model and the two writers.
+//
+// Any bytes: text that is not UTF-8 must be refused by the UTF-8 check (and
+// agree with an independent check); valid text either decodes or raises
+// SyntaxError, nothing else. A decoded value written as one-line JSON must be
+// pure ASCII and decode to the same value; the indented, sorted layout must
+// decode to a value with the same indented, sorted layout.
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/core/json_text.hpp"
+#include "corvane_burn_watch/core/utf8.hpp"
+#include "fuzz/fuzz_check.hpp"
+#include "fuzz/reference_utf8.hpp"
+
+namespace cbw = corvane_burn_watch;
+namespace json = corvane_burn_watch::json;
+
+namespace {
+
+bool is_ascii(std::string_view text) {
+  for (unsigned char c : text)
+    if (c >= 0x80) return false;
+  return true;
+}
+
+// NaN never equals itself, so values holding one are compared by their text.
+bool holds_nan(const json::Value& value) {
+  if (const double* d = value.as_double()) return *d != *d;
+  if (const json::Array* list = value.as_list()) {
+    for (const auto& item : *list)
+      if (holds_nan(item)) return true;
+  }
+  if (const json::Object* object = value.as_object()) {
+    for (const auto& member : *object)
+      if (holds_nan(member.value)) return true;
+  }
+  return false;
+}
+
+json::Value decode_own_output(const std::string& text) {
+  try {
+    return json::parse(text);
+  } catch (const json::SyntaxError& e) {
+    fuzz::fail("own output decodes", __FILE__, __LINE__, std::string(e.what()) + ": " + text);
+  }
+}
+
+}  // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view bytes(reinterpret_cast<const char*>(data), size);
+  const bool valid = fuzz::reference_utf8_valid(bytes);
+  FUZZ_CHECK(cbw::utf8::is_valid(bytes) == valid, fuzz::printable(bytes));
+  if (!valid) {
+    try {
+      cbw::utf8::require_valid(bytes);
+      FUZZ_CHECK(false && "require_valid accepts bytes that are not UTF-8", fuzz::printable(bytes));
+    } catch (const cbw::UnicodeDecodeError& e) {
+      FUZZ_CHECK(e.start < e.end && e.end <= size, e.what());
+      FUZZ_CHECK(e.data == bytes.substr(0, e.end), e.what());
+      FUZZ_CHECK(fuzz::reference_utf8_valid(bytes.substr(0, e.start)), e.what());
+    }
+    return 0;
+  }
+
+  json::Value value;
+  try {
+    value = json::parse(bytes);
+  } catch (const json::SyntaxError&) {
+    return 0;
+  }
+  const std::string one_line = json::write_one_line(value);
+  FUZZ_CHECK(is_ascii(one_line), one_line);
+  const json::Value again = decode_own_output(one_line);
+  FUZZ_CHECK(json::write_one_line(again) == one_line, one_line);
+  if (!holds_nan(value)) FUZZ_CHECK(again == value, one_line);
+
+  const std::string indented = json::write_indented_sorted(value);
+  FUZZ_CHECK(is_ascii(indented), indented);
+  FUZZ_CHECK(json::write_indented_sorted(decode_own_output(indented)) == indented, indented);
+
+  const std::string shown = json::text_form(value);
+  FUZZ_CHECK(fuzz::reference_utf8_valid(shown), fuzz::printable(shown));
+  return 0;
+}
