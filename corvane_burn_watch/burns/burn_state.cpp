@@ -67,21 +67,21 @@ BurnMap load_burn_state(const std::string& path) {
   } catch (const json::SyntaxError&) {
     return {};
   }
-  const Object* top = document.as_object();
+  Object* top = document.as_object();
   if (!top)
     throw ValueError("burn state file '" + path + "' holds a top-level " + document.kind_name() +
                      ", not an object");
 
-  const Value* stored = top->find(kBurnsKey);
-  const Object* stored_burns = stored ? stored->as_object() : nullptr;
+  Value* stored = top->find(kBurnsKey);
+  Object* stored_burns = stored ? stored->as_object() : nullptr;
   if (!stored_burns) return {};
 
-  // The parser already keeps each name once, with its last value.
-  BurnMap loaded;
-  loaded.reserve(stored_burns->size());
-  for (const json::Member& member : *stored_burns)
-    loaded.append(member.key, burns::burn_text_of(member.value));
-  return loaded;
+  // The parser already keeps each name once, with its last value. The decoded
+  // object becomes the map itself: values that are not text are turned into
+  // text where they stand, and nothing is copied.
+  for (json::Member& member : *stored_burns)
+    if (!member.value.is_text()) member.value = burns::burn_text_of(member.value);
+  return std::move(*stored_burns);
 }
 
 void save_burn_state(const std::string& path, const BurnMap& burns, const std::string& updated_at) {

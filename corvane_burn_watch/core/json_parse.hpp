@@ -1,5 +1,8 @@
 #pragma once
-// JSON decoding into the value model, on RapidJSON's SAX reader.
+// JSON decoding into the value model: a fast single-pass decoder for plain
+// documents, RapidJSON's SAX reader for everything else.
+#include <optional>
+#include <span>
 #include <string_view>
 
 #include "corvane_burn_watch/core/errors.hpp"
@@ -17,5 +20,26 @@ struct SyntaxError : ValueError {
 // Infinity and -Infinity, as a Python host's own decoder does. Throws
 // SyntaxError.
 Value parse(std::string_view text);
+
+// Members to keep in the rows of a list: the objects held in the list under
+// `list_key` of the top-level object keep only the members named in `keep`.
+struct RowProjection {
+  std::string_view list_key;
+  std::span<const std::string_view> keep;
+};
+
+// parse(), for a caller that reads only some members of each row: the other
+// members of the rows are checked but never built. A text is accepted or
+// refused, with the same message, exactly as by parse(), and the result is
+// what parse() gives with those members left out.
+Value parse(std::string_view text, const RowProjection& rows);
+
+namespace detail {
+// The two ways parse() decodes, for tests that hold them to each other: a
+// single-pass decoder for the common case (nullopt where it leaves the text to
+// the reader) and RapidJSON's reader, which takes every text.
+std::optional<Value> parse_fast(std::string_view text, const RowProjection* rows);
+Value parse_reader(std::string_view text);
+}  // namespace detail
 
 }  // namespace corvane_burn_watch::json

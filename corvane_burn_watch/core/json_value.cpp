@@ -1,5 +1,7 @@
 #include "corvane_burn_watch/core/json_value.hpp"
 
+#include <bit>
+#include <functional>
 #include <string_view>
 #include <unordered_map>
 
@@ -33,8 +35,36 @@ void Object::append(std::string key, Value value) {
   members_.push_back(Member{std::move(key), std::move(value)});
 }
 
+namespace {
+
+constexpr std::size_t kLinearLimit = 16;  // small objects: a scan beats hashing
+
+// Duplicates are rare (a decoded document almost never has them), so the
+// common case is told apart first, without moving anything.
+bool has_duplicate_keys(const std::vector<Member>& members) {
+  if (members.size() <= kLinearLimit) {
+    for (auto a = members.begin(); a != members.end(); ++a)
+      for (auto b = members.begin(); b != a; ++b)
+        if (a->key == b->key) return true;
+    return false;
+  }
+  // Open addressing in a table at most half full: no allocation per key.
+  const std::size_t mask = std::bit_ceil(members.size() * 2) - 1;
+  std::vector<const std::string*> table(mask + 1, nullptr);
+  const std::hash<std::string_view> hash;
+  for (const auto& member : members) {
+    std::size_t slot = hash(member.key) & mask;
+    for (; table[slot] != nullptr; slot = (slot + 1) & mask)
+      if (*table[slot] == member.key) return true;
+    table[slot] = &member.key;
+  }
+  return false;
+}
+
+}  // namespace
+
 void Object::remove_duplicate_keys() {
-  constexpr std::size_t kLinearLimit = 16;  // small objects: a scan beats hashing
+  if (!has_duplicate_keys(members_)) return;
   std::vector<Member> unique;
   unique.reserve(members_.size());
   if (members_.size() <= kLinearLimit) {

@@ -98,6 +98,25 @@ double convert_numeral(const std::string& numeral) {
   return value;
 }
 
+// The common numeral, digits with at most one point and nothing else, read
+// without normalising it first. nullopt sends it the general way.
+std::optional<double> read_plain_numeral(std::string_view s) {
+  bool point = false, digit = false;
+  for (char c : s) {
+    if (is_digit(c))
+      digit = true;
+    else if (c == '.' && !point)
+      point = true;
+    else
+      return std::nullopt;
+  }
+  if (!digit) return std::nullopt;
+  double value = 0.0;
+  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
+  if (ec != std::errc() || ptr != s.data() + s.size()) return std::nullopt;
+  return value;
+}
+
 }  // namespace
 
 std::optional<double> read_double(std::string_view text) {
@@ -107,6 +126,7 @@ std::optional<double> read_double(std::string_view text) {
     negative = s.front() == '-';
     s.remove_prefix(1);
   }
+  if (std::optional<double> plain = read_plain_numeral(s)) return negative ? -*plain : *plain;
   double magnitude;
   if (equals_ignoring_case(s, "inf") || equals_ignoring_case(s, "infinity")) {
     magnitude = std::numeric_limits<double>::infinity();
@@ -121,6 +141,10 @@ std::optional<double> read_double(std::string_view text) {
 }
 
 std::optional<json::Integer> read_integer(std::string_view text) {
+  // A subnet id is almost always already canonical: digits, no leading zero.
+  if (!text.empty() && text.front() >= '1' && text.front() <= '9' &&
+      std::all_of(text.begin(), text.end(), is_digit))
+    return json::Integer{std::string(text)};
   std::string_view s = trim(text);
   bool negative = false;
   if (!s.empty() && (s.front() == '+' || s.front() == '-')) {
@@ -158,52 +182,53 @@ std::string write_double(double value) {
   if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
 
   // Shortest round-trip digits, in scientific form: "-d.ddde±XX".
-  std::array<char, 64> buffer;
-  auto [end, ec] = std::to_chars(buffer.data(), buffer.data() + buffer.size(), value,
-                                 std::chars_format::scientific);
-  std::string_view sci(buffer.data(), static_cast<std::size_t>(end - buffer.data()));
-  std::string out;
-  if (sci.front() == '-') {
-    out.push_back('-');
-    sci.remove_prefix(1);
-  }
-  const std::size_t e = sci.find('e');
-  std::string digits;
-  for (char c : sci.substr(0, e))
-    if (c != '.') digits.push_back(c);
+  char sci[40];
+  const char* end = std::to_chars(sci, sci + sizeof sci, value, std::chars_format::scientific).ptr;
+  const char* p = sci;
+  // At most 17 significant digits; the longest text is a sign, "0.000", 17
+  // digits, or a point and an exponent of three digits.
+  char buffer[48];
+  char* out = buffer;
+  if (*p == '-') *out++ = *p++;
+  char digits[24];
+  int n = 0;
+  for (; *p != 'e'; ++p)
+    if (*p != '.') digits[n++] = *p;
   int exponent = 0;
-  std::string_view exponent_text = sci.substr(e + 1);
-  if (exponent_text.front() == '+') exponent_text.remove_prefix(1);
-  std::from_chars(exponent_text.data(), exponent_text.data() + exponent_text.size(), exponent);
+  const bool negative_exponent = *++p == '-';
+  for (++p; p != end; ++p) exponent = exponent * 10 + (*p - '0');
+  if (negative_exponent) exponent = -exponent;
 
-  const int n = static_cast<int>(digits.size());
   if (exponent >= -4 && exponent <= 15) {
     if (exponent < 0) {
-      out += "0.";
-      out.append(static_cast<std::size_t>(-exponent - 1), '0');
-      out += digits;
+      *out++ = '0';
+      *out++ = '.';
+      for (int i = 0; i < -exponent - 1; ++i) *out++ = '0';
+      out = std::copy(digits, digits + n, out);
     } else if (exponent + 1 >= n) {
-      out += digits;
-      out.append(static_cast<std::size_t>(exponent + 1 - n), '0');
-      out += ".0";
+      out = std::copy(digits, digits + n, out);
+      for (int i = 0; i < exponent + 1 - n; ++i) *out++ = '0';
+      *out++ = '.';
+      *out++ = '0';
     } else {
-      out += digits.substr(0, static_cast<std::size_t>(exponent + 1));
-      out.push_back('.');
-      out += digits.substr(static_cast<std::size_t>(exponent + 1));
+      out = std::copy(digits, digits + exponent + 1, out);
+      *out++ = '.';
+      out = std::copy(digits + exponent + 1, digits + n, out);
     }
-    return out;
+    return std::string(buffer, out);
   }
-  out.push_back(digits[0]);
+  *out++ = digits[0];
   if (n > 1) {
-    out.push_back('.');
-    out += digits.substr(1);
+    *out++ = '.';
+    out = std::copy(digits + 1, digits + n, out);
   }
-  out.push_back('e');
-  out.push_back(exponent < 0 ? '-' : '+');
-  std::string magnitude = std::to_string(std::abs(exponent));
-  if (magnitude.size() < 2) out.push_back('0');
-  out += magnitude;
-  return out;
+  *out++ = 'e';
+  *out++ = exponent < 0 ? '-' : '+';
+  const int magnitude = std::abs(exponent);
+  if (magnitude >= 100) *out++ = static_cast<char>('0' + magnitude / 100);
+  *out++ = static_cast<char>('0' + magnitude / 10 % 10);
+  *out++ = static_cast<char>('0' + magnitude % 10);
+  return std::string(buffer, out);
 }
 
 std::string format_fixed(double value, int decimals) {

@@ -4,6 +4,10 @@
 #include <optional>
 #include <string>
 
+#if defined(__SSE2__)
+#include <emmintrin.h>
+#endif
+
 #include <rapidjson/encodings.h>
 #include <rapidjson/memorystream.h>
 
@@ -27,15 +31,38 @@ struct NullStream {
   void Put(Ch) {}
 };
 
+// The position of the first byte at or after `i` that is not ASCII, or the
+// size. Service answers are almost all ASCII, so this carries most of a check.
+std::size_t skip_ascii(std::string_view s, std::size_t i) {
+#if defined(__SSE2__)
+  for (; s.size() - i >= 64; i += 64) {
+    const auto* block = reinterpret_cast<const __m128i*>(s.data() + i);
+    const __m128i any = _mm_or_si128(
+        _mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
+        _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
+    if (_mm_movemask_epi8(any)) break;  // find the byte 16 at a time below
+  }
+  for (; s.size() - i >= 16; i += 16) {
+    const __m128i chunk = _mm_loadu_si128(reinterpret_cast<const __m128i*>(s.data() + i));
+    if (const int high_bits = _mm_movemask_epi8(chunk))
+      return i + static_cast<std::size_t>(__builtin_ctz(static_cast<unsigned>(high_bits)));
+  }
+#endif
+  while (i < s.size() && !(static_cast<unsigned char>(s[i]) & 0x80)) ++i;
+  return i;
+}
+
 // The first sequence that is not strict UTF-8 (overlong forms, surrogates and
-// code points above U+10FFFF included), found with RapidJSON's validator.
+// code points above U+10FFFF included), found with RapidJSON's validator; runs
+// of ASCII, always valid, are skipped in bulk.
 std::optional<Problem> first_problem(std::string_view s) {
-  rapidjson::MemoryStream stream(s.data(), s.size());
+  std::size_t i = 0;
   NullStream sink;
-  while (stream.Tell() < s.size()) {
-    const std::size_t start = stream.Tell();
+  while ((i = skip_ascii(s, i)) < s.size()) {
+    rapidjson::MemoryStream stream(s.data() + i, s.size() - i);
     if (!rapidjson::UTF8<>::Validate(stream, sink))
-      return Problem{start, std::min(stream.Tell(), s.size())};
+      return Problem{i, std::min(i + stream.Tell(), s.size())};
+    i += stream.Tell();
   }
   return std::nullopt;
 }

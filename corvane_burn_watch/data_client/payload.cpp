@@ -10,10 +10,10 @@ namespace corvane_burn_watch::data_client {
 
 namespace {
 
-json::Value success_payload(const std::string& body) {
+json::Value success_payload(const std::string& body, const json::RowProjection* rows) {
   json::Value decoded;
   try {
-    decoded = json::parse(body);
+    decoded = rows ? json::parse(body, *rows) : json::parse(body);
   } catch (const json::SyntaxError& e) {
     return json::Object{{"parse_error", e.what()},
                         {"raw", std::string(utf8::prefix(body, RAW_PREFIX_LENGTH))}};
@@ -42,9 +42,10 @@ json::Value error_payload(const http::Response& response) {
 
 }  // namespace
 
-json::Value payload_from_response(const http::Response& response) {
+json::Value payload_from_response(const http::Response& response,
+                                  const json::RowProjection* rows) {
   utf8::require_valid(response.body);
-  return response.is_success() ? success_payload(response.body) : error_payload(response);
+  return response.is_success() ? success_payload(response.body, rows) : error_payload(response);
 }
 
 }  // namespace corvane_burn_watch::data_client

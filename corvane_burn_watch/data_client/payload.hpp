@@ -1,6 +1,7 @@
 #pragma once
 // Turns one HTTP answer of the data service into the value callers get back.
 #include "corvane_burn_watch/core/http_client.hpp"
+#include "corvane_burn_watch/core/json_parse.hpp"
 #include "corvane_burn_watch/core/json_value.hpp"
 
 namespace corvane_burn_watch::data_client {
@@ -12,7 +13,9 @@ inline constexpr std::size_t RAW_PREFIX_LENGTH = 500;
 // {"parse_error", "raw"}. Any other status gives the decoded error object with
 // "http_status" set, or {"status_code", "message", "http_status"} when the
 // error body is not JSON. Throws UnicodeDecodeError for a body that is not
-// UTF-8 and ValueError for JSON of a kind that cannot be a payload.
-json::Value payload_from_response(const http::Response& response);
+// UTF-8 and ValueError for JSON of a kind that cannot be a payload. With
+// `rows`, the rows of a success answer hold only the members it names.
+json::Value payload_from_response(const http::Response& response,
+                                  const json::RowProjection* rows = nullptr);
 
 }  // namespace corvane_burn_watch::data_client

@@ -5,6 +5,7 @@
 #include "corvane_burn_watch/burn_watch.hpp"
 #include "corvane_burn_watch/core/json_text.hpp"
 #include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/data_client/fetch.hpp"
 
 namespace corvane_burn_watch {
 
@@ -38,11 +39,17 @@ bool is_rate_limited(const Object& payload) {
 
 Value with_retries(std::string_view path, const Object& params, std::string_view auth,
                    long long max_retries) {
+  return data_client::get_json_with_retries(path, params, auth, max_retries, nullptr);
+}
+
+Value data_client::get_json_with_retries(std::string_view path, const Object& params,
+                                         std::string_view auth, long long max_retries,
+                                         const json::RowProjection* rows) {
   if (max_retries < 1)
     throw ValueError("max_retries must be at least 1, got " + std::to_string(max_retries));
   double pause = FIRST_PAUSE_SECONDS;
   for (long long attempt = 0;; ++attempt) {
-    Value payload = http_get_json(path, params, auth);
+    Value payload = data_client::get_json(path, params, auth, rows);
     const Object* object = payload.as_object();
     // A JSON null answer is not a mapping and cannot be judged.
     if (object == nullptr)

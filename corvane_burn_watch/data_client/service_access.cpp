@@ -7,6 +7,7 @@
 
 #include "corvane_burn_watch/burn_watch.hpp"
 #include "corvane_burn_watch/core/http_client.hpp"
+#include "corvane_burn_watch/data_client/fetch.hpp"
 #include "corvane_burn_watch/data_client/payload.hpp"
 #include "corvane_burn_watch/data_client/query.hpp"
 #include "corvane_burn_watch/data_client/unicode_strip.hpp"
@@ -51,13 +52,18 @@ Object request_headers(std::string_view auth) {
 }
 
 Value http_get_json(std::string_view path, const Object& params, std::string_view auth) {
+  return data_client::get_json(path, params, auth, nullptr);
+}
+
+Value data_client::get_json(std::string_view path, const Object& params, std::string_view auth,
+                            const json::RowProjection* rows) {
   http::Request request;
   request.method = "GET";
   request.url = data_client::request_url(api_base(), path, params);
   request.timeout_seconds = REQUEST_TIMEOUT_SECONDS;
   for (const auto& [name, value] : request_headers(auth))
     request.headers.emplace_back(name, *value.as_text());
-  return data_client::payload_from_response(http::perform(request));
+  return data_client::payload_from_response(http::perform(request), rows);
 }
 
 }  // namespace corvane_burn_watch

@@ -36,8 +36,11 @@ BurnMap build_burn_map(const json::Array& rows) {
     if (netuid == nullptr) continue;
     // The key first, then the value.
     std::string key = netuid_text(*netuid);
-    burns.set(std::move(key), owner_burn_from_row(row));
+    burns.append(std::move(key), owner_burn_from_row(row));
   }
+  // A repeated subnet id keeps its first position and takes the later row's
+  // value; looking each key up as it comes would cost n² on a long list.
+  burns.remove_duplicate_keys();
   return burns;
 }
 

@@ -6,8 +6,18 @@
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/json_text.hpp"
 #include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/data_client/fetch.hpp"
 
 namespace corvane_burn_watch::driver {
+
+namespace {
+
+// The only members of a subnet row that the watch cycle and the snapshot read
+// (build_burn_map, owner_burn_from_row and format_burn_snapshot); the rest of
+// each row is checked but never built. A new reader of rows adds its member here.
+constexpr std::string_view kRowMembers[] = {"netuid", "incentive_burn"};
+
+}  // namespace
 
 bool is_fetch_failure(const json::Value& data) {
   const json::Object* object = data.as_object();
@@ -25,7 +35,7 @@ std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix) {
   }
   // Taken once, before the fetch: the state file and the message share it.
   std::string updated_at = platform::utc_timestamp_text();
-  json::Value data = fetch_all_subnets_latest(*auth);
+  json::Value data = data_client::fetch_subnet_rows(*auth, kRowMembers);
   if (is_fetch_failure(data)) {
     std::string line(failure_prefix);
     line += json::write_one_line(data);

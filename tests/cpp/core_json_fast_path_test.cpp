@@ -1,0 +1,261 @@
+// The single-pass decoder against RapidJSON's reader: wherever the fast path
+// takes a text it must give exactly what the reader gives, and it must never
+// take a text the reader refuses. Row projection must equal a full decode
+// with the other row members removed.
+#include <gtest/gtest.h>
+
+#include <optional>
+#include <random>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/core/json_text.hpp"
+
+namespace json = corvane_burn_watch::json;
+using json::Value;
+
+namespace {
+
+constexpr std::string_view kRowMembers[] = {"netuid", "incentive_burn"};
+const json::RowProjection kRows{"data", kRowMembers};
+
+// Holds the two paths to each other on one text; returns whether the fast
+// path took it.
+bool agree(const std::string& text) {
+  std::optional<Value> fast = json::detail::parse_fast(text, nullptr);
+  std::optional<Value> reader;
+  try {
+    reader = json::detail::parse_reader(text);
+  } catch (const json::SyntaxError&) {
+  }
+  if (fast) {
+    EXPECT_TRUE(reader.has_value()) << "fast path took a text the reader refuses: " << text;
+    if (reader) EXPECT_TRUE(*fast == *reader) << text;
+  }
+  return fast.has_value();
+}
+
+// What a projected decode must give: the full decode, rows cut down.
+Value projected_by_hand(Value document) {
+  if (json::Object* top = document.as_object()) {
+    for (json::Member& member : *top) {
+      json::Array* rows = member.key == "data" ? member.value.as_list() : nullptr;
+      if (!rows) continue;
+      for (Value& row : *rows) {
+        json::Object* fields = row.as_object();
+        if (!fields) continue;
+        json::Object kept;
+        for (json::Member& field : *fields)
+          if (field.key == "netuid" || field.key == "incentive_burn")
+            kept.append(field.key, field.value);
+        *fields = kept;
+      }
+    }
+  }
+  return document;
+}
+
+void projection_agrees(const std::string& text) {
+  std::optional<Value> full;
+  try {
+    full = json::parse(text);
+  } catch (const json::SyntaxError&) {
+  }
+  if (!full) {
+    EXPECT_THROW(json::parse(text, kRows), json::SyntaxError) << text;
+    return;
+  }
+  EXPECT_TRUE(json::parse(text, kRows) == projected_by_hand(*full)) << text;
+}
+
+// ---- random documents ----
+
+class Documents {
+ public:
+  explicit Documents(unsigned seed) : random_(seed) {}
+
+  std::string document() {
+    std::string out;
+    value(out, 0);
+    return out;
+  }
+
+  // A subnet-list answer: rows with the projected members among others.
+  std::string answer() {
+    std::string out = "{\"data\":[";
+    const int rows = pick(0, 6);
+    for (int i = 0; i < rows; ++i) {
+      if (i) out += ',';
+      out += '{';
+      const int members = pick(0, 5);
+      for (int m = 0; m < members; ++m) {
+        if (m) out += ',';
+        static const char* const names[] = {"\"netuid\"", "\"incentive_burn\"", "\"name\"",
+                                            "\"price\"", "\"netuid\""};
+        out += names[pick(0, 4)];
+        out += space();
+        out += ':';
+        value(out, 2);
+      }
+      out += '}';
+    }
+    out += "]";
+    if (pick(0, 2) == 0) {
+      out += ",\"data\":";
+      value(out, 1);
+    }
+    out += ",\"x\":";
+    value(out, 1);
+    out += '}';
+    return out;
+  }
+
+  // Damages a text in one place, the way a cut or garbled answer would.
+  std::string damage(std::string text) {
+    static const std::string_view pieces[] = {"\"",  "\\",  ",",   ":",      "{",  "}",    "[",
+                                              "]",   "-",   ".",   "e",      "0",  "1",    " ",
+                                              "\n",  "\\u", "\x01", "\xC3\xA9", "N", "true", "\\ud800"};
+    if (text.empty()) return std::string(pieces[pick(0, 20)]);
+    const std::size_t at = static_cast<std::size_t>(pick(0, static_cast<int>(text.size()) - 1));
+    switch (pick(0, 3)) {
+      case 0:
+        text.erase(at, 1);
+        break;
+      case 1:
+        text.insert(at, pieces[pick(0, 20)]);
+        break;
+      case 2:
+        text.replace(at, 1, pieces[pick(0, 20)]);
+        break;
+      default:
+        text.resize(at);
+        break;
+    }
+    return text;
+  }
+
+ private:
+  int pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(random_); }
+
+  std::string space() {
+    static const char* const spaces[] = {"", "", "", " ", "\n  ", "\t", "\r\n"};
+    return spaces[pick(0, 6)];
+  }
+
+  void value(std::string& out, int depth) {
+    out += space();
+    switch (pick(0, depth > 3 ? 4 : 6)) {
+      case 0:
+        out += string();
+        break;
+      case 1:
+        out += number();
+        break;
+      case 2: {
+        static const char* const words[] = {"true", "false", "null"};
+        out += words[pick(0, 2)];
+        break;
+      }
+      case 3:
+      case 4:
+        out += number();
+        break;
+      case 5: {
+        out += '[';
+        const int n = pick(0, 4);
+        for (int i = 0; i < n; ++i) {
+          if (i) out += ',';
+          value(out, depth + 1);
+        }
+        out += space() + ']';
+        break;
+      }
+      default: {
+        out += '{';
+        const int n = pick(0, 4);
+        for (int i = 0; i < n; ++i) {
+          if (i) out += ',';
+          out += space() + (pick(0, 3) == 0 ? std::string("\"k\"") : string()) + space() + ':';
+          value(out, depth + 1);
+        }
+        out += space() + '}';
+        break;
+      }
+    }
+    out += space();
+  }
+
+  std::string string() {
+    static const char* const pieces[] = {"a",       "subnet-7", "\xCE\xB1", "\xF0\x9F\x98\x80",
+                                         "\\\"",    "\\\\",     "\\/",      "\\n",
+                                         "\\t",     "\\u00e9",  "\\u0000",  "\\ud83d\\ude00",
+                                         "\\uD83D\\uDE00", " ", "0123456789abcdef0123"};
+    std::string out = "\"";
+    const int n = pick(0, 4);
+    for (int i = 0; i < n; ++i) out += pieces[pick(0, 14)];
+    return out + "\"";
+  }
+
+  std::string number() {
+    static const char* const numbers[] = {
+        "0",     "-0",     "7",        "-12",     "0.18",   "1e-05",   "1E2",  "-0.0",
+        "2.5e+3", "100.0", "0.411107", "1e308",   "1e309",  "1e-400",  "123456789012345678901234567890",
+        "9007199254740993", "0.1000000000000000055511151231257827", "-1.5E-7", "5e0"};
+    return numbers[pick(0, 18)];
+  }
+
+  std::mt19937 random_;
+};
+
+}  // namespace
+
+TEST(FastPath, TakesPlainDocuments) {
+  for (const char* text :
+       {"{}", "[]", "null", "true", "0", "-0", "\"x\"", " {\"a\": [1, 2.5, -3e2, {\"b\": null}]} ",
+        R"({"data":[{"netuid":1,"incentive_burn":0.18,"name":"subnet-1"}]})",
+        R"({"a":"\u00e9\ud83d\ude00\n\"\\\/","b":123456789012345678901234567890})",
+        R"({"x":1,"y":2,"x":3})"}) {
+    EXPECT_TRUE(agree(text)) << text;
+  }
+}
+
+TEST(FastPath, LeavesUnusualTextsToTheReader) {
+  for (const std::string text :
+       {std::string("NaN"), std::string("[Infinity]"), std::string("-Infinity"),
+        std::string("1e400"), std::string(400, '9'), std::string(200, '[') + std::string(200, ']'),
+        std::string("\"\\ud800\""), std::string("\"\\udc00x\""), std::string("\"\xff\""),
+        std::string("{\"a\":1"), std::string("{\"owner_burn_rate\": {\"1\": \"0\""),
+        std::string("[1,]"), std::string("01"), std::string("1."), std::string(".5"),
+        std::string("-"), std::string("tru"), std::string("{} {}"), std::string("{}\0", 3),
+        std::string("\"a\tb\""), std::string("\"\\x\"")}) {
+    EXPECT_FALSE(agree(text)) << text;
+  }
+}
+
+TEST(FastPath, AgreesWithTheReaderOnRandomAndDamagedTexts) {
+  Documents documents(20260301);
+  int taken = 0;
+  for (int i = 0; i < 4000; ++i) {
+    const std::string text = documents.document();
+    taken += agree(text);
+    agree(documents.damage(text));
+    agree(documents.damage(documents.damage(text)));
+  }
+  EXPECT_GT(taken, 3000);  // the fast path does carry the plain documents
+}
+
+TEST(RowProjection, EqualsAFullDecodeWithOtherRowMembersRemoved) {
+  Documents documents(7);
+  for (int i = 0; i < 3000; ++i) {
+    const std::string text = documents.answer();
+    projection_agrees(text);
+    projection_agrees(documents.damage(text));
+  }
+  // Texts the fast path leaves to the reader are projected afterwards.
+  projection_agrees(R"({"data":[{"netuid":1,"price":NaN,"incentive_burn":0.5}]})");
+  projection_agrees(R"({"data":[{"netuid":1,"incentive_burn":0.5,"netuid":2}],"data":[{"a":1}]})");
+  projection_agrees(R"({"data":{"netuid":1,"a":2},"rows":[{"a":1}]})");
+  projection_agrees(R"([{"data":[{"a":1}]}])");
+}
