@@ -1,7 +1,5 @@
 #pragma once
-// JSON decoding into the value model: a fast single-pass decoder for plain
-// documents, RapidJSON's SAX reader for everything else.
-#include <optional>
+// JSON decoding into the value model, on RapidJSON's SAX reader.
 #include <span>
 #include <string_view>
 
@@ -33,13 +31,5 @@ struct RowProjection {
 // refused, with the same message, exactly as by parse(), and the result is
 // what parse() gives with those members left out.
 Value parse(std::string_view text, const RowProjection& rows);
-
-namespace detail {
-// The two ways parse() decodes, for tests that hold them to each other: a
-// single-pass decoder for the common case (nullopt where it leaves the text to
-// the reader) and RapidJSON's reader, which takes every text.
-std::optional<Value> parse_fast(std::string_view text, const RowProjection* rows);
-Value parse_reader(std::string_view text);
-}  // namespace detail
 
 }  // namespace corvane_burn_watch::json

@@ -1,7 +1,5 @@
-// The single-pass decoder against RapidJSON's reader: wherever the fast path
-// takes a text it must give exactly what the reader gives, and it must never
-// take a text the reader refuses. Row projection must equal a full decode
-// with the other row members removed.
+// Row projection must accept and refuse exactly the texts a full decode does,
+// and give the full decode with the other row members removed.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -20,22 +18,6 @@ namespace {
 
 constexpr std::string_view kRowMembers[] = {"netuid", "incentive_burn"};
 const json::RowProjection kRows{"data", kRowMembers};
-
-// Holds the two paths to each other on one text; returns whether the fast
-// path took it.
-bool agree(const std::string& text) {
-  std::optional<Value> fast = json::detail::parse_fast(text, nullptr);
-  std::optional<Value> reader;
-  try {
-    reader = json::detail::parse_reader(text);
-  } catch (const json::SyntaxError&) {
-  }
-  if (fast) {
-    EXPECT_TRUE(reader.has_value()) << "fast path took a text the reader refuses: " << text;
-    if (reader) EXPECT_TRUE(*fast == *reader) << text;
-  }
-  return fast.has_value();
-}
 
 // What a projected decode must give: the full decode, rows cut down.
 Value projected_by_hand(Value document) {
@@ -114,9 +96,9 @@ class Documents {
 
   // Damages a text in one place, the way a cut or garbled answer would.
   std::string damage(std::string text) {
-    static const std::string_view pieces[] = {"\"",  "\\",  ",",   ":",      "{",  "}",    "[",
-                                              "]",   "-",   ".",   "e",      "0",  "1",    " ",
-                                              "\n",  "\\u", "\x01", "\xC3\xA9", "N", "true", "\\ud800"};
+    static const std::string_view pieces[] = {
+        "\"", "\\", ",", ":",  "{",   "}",    "[",        "]", "-",    ".",      "e",
+        "0",  "1",  " ", "\n", "\\u", "\x01", "\xC3\xA9", "N", "true", "\\ud800"};
     if (text.empty()) return std::string(pieces[pick(0, 20)]);
     const std::size_t at = static_cast<std::size_t>(pick(0, static_cast<int>(text.size()) - 1));
     switch (pick(0, 3)) {
@@ -188,10 +170,21 @@ class Documents {
   }
 
   std::string string() {
-    static const char* const pieces[] = {"a",       "subnet-7", "\xCE\xB1", "\xF0\x9F\x98\x80",
-                                         "\\\"",    "\\\\",     "\\/",      "\\n",
-                                         "\\t",     "\\u00e9",  "\\u0000",  "\\ud83d\\ude00",
-                                         "\\uD83D\\uDE00", " ", "0123456789abcdef0123"};
+    static const char* const pieces[] = {"a",
+                                         "subnet-7",
+                                         "\xCE\xB1",
+                                         "\xF0\x9F\x98\x80",
+                                         "\\\"",
+                                         "\\\\",
+                                         "\\/",
+                                         "\\n",
+                                         "\\t",
+                                         "\\u00e9",
+                                         "\\u0000",
+                                         "\\ud83d\\ude00",
+                                         "\\uD83D\\uDE00",
+                                         " ",
+                                         "0123456789abcdef0123"};
     std::string out = "\"";
     const int n = pick(0, 4);
     for (int i = 0; i < n; ++i) out += pieces[pick(0, 14)];
@@ -199,10 +192,25 @@ class Documents {
   }
 
   std::string number() {
-    static const char* const numbers[] = {
-        "0",     "-0",     "7",        "-12",     "0.18",   "1e-05",   "1E2",  "-0.0",
-        "2.5e+3", "100.0", "0.411107", "1e308",   "1e309",  "1e-400",  "123456789012345678901234567890",
-        "9007199254740993", "0.1000000000000000055511151231257827", "-1.5E-7", "5e0"};
+    static const char* const numbers[] = {"0",
+                                          "-0",
+                                          "7",
+                                          "-12",
+                                          "0.18",
+                                          "1e-05",
+                                          "1E2",
+                                          "-0.0",
+                                          "2.5e+3",
+                                          "100.0",
+                                          "0.411107",
+                                          "1e308",
+                                          "1e309",
+                                          "1e-400",
+                                          "123456789012345678901234567890",
+                                          "9007199254740993",
+                                          "0.1000000000000000055511151231257827",
+                                          "-1.5E-7",
+                                          "5e0"};
     return numbers[pick(0, 18)];
   }
 
@@ -211,41 +219,6 @@ class Documents {
 
 }  // namespace
 
-TEST(FastPath, TakesPlainDocuments) {
-  for (const char* text :
-       {"{}", "[]", "null", "true", "0", "-0", "\"x\"", " {\"a\": [1, 2.5, -3e2, {\"b\": null}]} ",
-        R"({"data":[{"netuid":1,"incentive_burn":0.18,"name":"subnet-1"}]})",
-        R"({"a":"\u00e9\ud83d\ude00\n\"\\\/","b":123456789012345678901234567890})",
-        R"({"x":1,"y":2,"x":3})"}) {
-    EXPECT_TRUE(agree(text)) << text;
-  }
-}
-
-TEST(FastPath, LeavesUnusualTextsToTheReader) {
-  for (const std::string text :
-       {std::string("NaN"), std::string("[Infinity]"), std::string("-Infinity"),
-        std::string("1e400"), std::string(400, '9'), std::string(200, '[') + std::string(200, ']'),
-        std::string("\"\\ud800\""), std::string("\"\\udc00x\""), std::string("\"\xff\""),
-        std::string("{\"a\":1"), std::string("{\"owner_burn_rate\": {\"1\": \"0\""),
-        std::string("[1,]"), std::string("01"), std::string("1."), std::string(".5"),
-        std::string("-"), std::string("tru"), std::string("{} {}"), std::string("{}\0", 3),
-        std::string("\"a\tb\""), std::string("\"\\x\"")}) {
-    EXPECT_FALSE(agree(text)) << text;
-  }
-}
-
-TEST(FastPath, AgreesWithTheReaderOnRandomAndDamagedTexts) {
-  Documents documents(20260301);
-  int taken = 0;
-  for (int i = 0; i < 4000; ++i) {
-    const std::string text = documents.document();
-    taken += agree(text);
-    agree(documents.damage(text));
-    agree(documents.damage(documents.damage(text)));
-  }
-  EXPECT_GT(taken, 3000);  // the fast path does carry the plain documents
-}
-
 TEST(RowProjection, EqualsAFullDecodeWithOtherRowMembersRemoved) {
   Documents documents(7);
   for (int i = 0; i < 3000; ++i) {
@@ -253,7 +226,7 @@ TEST(RowProjection, EqualsAFullDecodeWithOtherRowMembersRemoved) {
     projection_agrees(text);
     projection_agrees(documents.damage(text));
   }
-  // Texts the fast path leaves to the reader are projected afterwards.
+  // Unusual texts: non-finite numbers, repeated keys, rows that are not a list.
   projection_agrees(R"({"data":[{"netuid":1,"price":NaN,"incentive_burn":0.5}]})");
   projection_agrees(R"({"data":[{"netuid":1,"incentive_burn":0.5,"netuid":2}],"data":[{"a":1}]})");
   projection_agrees(R"({"data":{"netuid":1,"a":2},"rows":[{"a":1}]})");
