@@ -1,8 +1,7 @@
 // The change list between the previous and the current burn map.
 #include <algorithm>
-#include <bit>
-#include <functional>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 #include "corvane_burn_watch/burn_watch.hpp"
@@ -24,38 +23,6 @@ std::vector<json::Integer> read_ids(const BurnMap& current) {
   return ids;
 }
 
-// The previous map's entries by exact id text, for one diff: open addressing
-// in a table at most half full, with no allocation per entry. As with a map's
-// emplace, the first entry of a repeated id counts, and an entry holding null
-// counts as no entry at all.
-class PreviousBurns {
- public:
-  explicit PreviousBurns(const BurnMap& prev)
-      : mask_(std::bit_ceil(std::max<std::size_t>(prev.size() * 2, 2)) - 1),
-        slots_(mask_ + 1, nullptr) {
-    for (const json::Member& member : prev) {
-      if (member.value.is_null()) continue;
-      const json::Member*& slot = slot_for(member.key);
-      if (slot == nullptr) slot = &member;
-    }
-  }
-
-  const Value* find(std::string_view id) {
-    const json::Member* member = slot_for(id);
-    return member ? &member->value : nullptr;
-  }
-
- private:
-  const json::Member*& slot_for(std::string_view id) {
-    std::size_t slot = std::hash<std::string_view>{}(id) & mask_;
-    while (slots_[slot] != nullptr && slots_[slot]->key != id) slot = (slot + 1) & mask_;
-    return slots_[slot];
-  }
-
-  std::size_t mask_;
-  std::vector<const json::Member*> slots_;
-};
-
 const std::string& burn_text(const Value& value, const char* which) {
   const std::string* text = value.as_text();
   if (!text) throw TypeError(std::string(which) + " must be str, not " + value.kind_name());
@@ -67,8 +34,12 @@ const std::string& burn_text(const Value& value, const char* which) {
 ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double threshold) {
   std::vector<json::Integer> ids = read_ids(current);
 
-  // Exact-text lookup; a null previous value counts as no entry at all.
-  PreviousBurns previous(prev);
+  // Exact-text lookup; a null previous value counts as no entry at all, and
+  // the first of a repeated id counts.
+  std::unordered_map<std::string_view, const Value*> previous;
+  previous.reserve(prev.size());
+  for (const json::Member& member : prev)
+    if (!member.value.is_null()) previous.emplace(member.key, &member.value);
 
   // Compare in map order, which walks memory in sequence, and sort only what
   // changed. Positions go in ascending, so a stable sort keeps map order
@@ -79,8 +50,8 @@ ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double thresh
   };
   std::vector<Changed> changed;
   for (std::size_t position = 0; const json::Member& entry : current) {
-    if (const Value* found = previous.find(entry.key)) {  // new subnets are never reported
-      const std::string& old_burn = burn_text(*found, "old");
+    if (auto found = previous.find(entry.key); found != previous.end()) {  // new: never reported
+      const std::string& old_burn = burn_text(*found->second, "old");
       if (owner_burn_changed(old_burn, burn_text(entry.value, "new"), threshold))
         changed.push_back({position, &old_burn});
     }

@@ -1,9 +1,8 @@
 #include "corvane_burn_watch/core/json_value.hpp"
 
-#include <bit>
-#include <functional>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 
 namespace corvane_burn_watch::json {
 
@@ -48,16 +47,10 @@ bool has_duplicate_keys(const std::vector<Member>& members) {
         if (a->key == b->key) return true;
     return false;
   }
-  // Open addressing in a table at most half full: no allocation per key.
-  const std::size_t mask = std::bit_ceil(members.size() * 2) - 1;
-  std::vector<const std::string*> table(mask + 1, nullptr);
-  const std::hash<std::string_view> hash;
-  for (const auto& member : members) {
-    std::size_t slot = hash(member.key) & mask;
-    for (; table[slot] != nullptr; slot = (slot + 1) & mask)
-      if (*table[slot] == member.key) return true;
-    table[slot] = &member.key;
-  }
+  std::unordered_set<std::string_view> seen;
+  seen.reserve(members.size());
+  for (const auto& member : members)
+    if (!seen.insert(member.key).second) return true;
   return false;
 }
 
