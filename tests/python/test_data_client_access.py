@@ -5,20 +5,12 @@ import socket
 import pytest
 
 from corvane_burn_watch import burn_watch as bw
-from corvane_burn_watch.simulator.http_fake import FakeHttpServer, Reply
+from corvane_burn_watch.simulator.http_fake import Reply
 
 DEFAULT_USER_AGENT = (
     "Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
     "Chrome/131.0.0.0 Safari/537.36"
 )
-
-
-@pytest.fixture
-def server(monkeypatch):
-    with FakeHttpServer() as fake:
-        monkeypatch.setenv("ORBISCA_API_BASE", fake.url)
-        monkeypatch.delenv("ORBISCA_USER_AGENT", raising=False)
-        yield fake
 
 
 def get(server, reply, path="/x", params=None, auth="key"):

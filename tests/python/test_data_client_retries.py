@@ -12,21 +12,6 @@ SUCCESS = Reply(200, b'{"data": [{"netuid": 1}]}')
 DEFAULT_PAUSES = [2.0, 3.6, 6.48, 11.664, 20.9952]
 
 
-@pytest.fixture
-def server(monkeypatch):
-    with FakeHttpServer() as fake:
-        monkeypatch.setenv("ORBISCA_API_BASE", fake.url)
-        yield fake
-
-
-@pytest.fixture
-def pauses():
-    recorded = []
-    bw._set_sleep(recorded.append)
-    yield recorded
-    bw._set_sleep(None)
-
-
 # ---- is_rate_limited ------------------------------------------------------------------
 
 

@@ -18,14 +18,6 @@ def service(monkeypatch):
         yield fake
 
 
-@pytest.fixture
-def pauses():
-    recorded = []
-    bw._set_sleep(recorded.append)
-    yield recorded
-    bw._set_sleep(None)
-
-
 def test_rows_come_back_unchanged_and_in_service_order(service):
     rows = [
         {"netuid": 3, "incentive_burn": 0.18, "extra": {"b": 1, "a": 2}},

@@ -9,14 +9,7 @@ import time
 import pytest
 
 from corvane_burn_watch import burn_watch as bw
-from corvane_burn_watch.simulator.http_fake import FakeHttpServer, Reply
-
-
-@pytest.fixture
-def server(monkeypatch):
-    with FakeHttpServer() as fake:
-        monkeypatch.setenv("ORBISCA_API_BASE", fake.url)
-        yield fake
+from corvane_burn_watch.simulator.http_fake import Reply
 
 
 @pytest.fixture

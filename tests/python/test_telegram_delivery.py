@@ -26,14 +26,6 @@ def sink(monkeypatch):
         yield fake
 
 
-@pytest.fixture
-def pauses():
-    recorded: list[float] = []
-    bw._set_sleep(recorded.append)
-    yield recorded
-    bw._set_sleep(None)
-
-
 def closed_port_url() -> str:
     with socket.socket() as probe:
         probe.bind(("127.0.0.1", 0))

@@ -11,7 +11,6 @@ import pytest
 # The tests import their helpers (harness.py) from this folder.
 sys.path.insert(0, str(Path(__file__).parent))
 
-from corvane_burn_watch import burn_watch as bw  # noqa: E402
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows  # noqa: E402
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink  # noqa: E402
 
@@ -37,16 +36,6 @@ def stderr(capfd) -> Iterator[Stderr]:
     yield seen
     seen.new()
     assert_no_token(seen.everything)
-
-
-@pytest.fixture
-def pauses() -> Iterator[list[float]]:
-    recorded: list[float] = []
-    bw._set_sleep(recorded.append)
-    try:
-        yield recorded
-    finally:
-        bw._set_sleep(None)
 
 
 @pytest.fixture
