@@ -1,10 +1,11 @@
 """The burn state file: exact layout, lenient loading, atomic replacement."""
 
+import errno
 import json
 import os
-import resource
-import signal
 import stat
+import subprocess
+import sys
 
 import pytest
 from hypothesis import HealthCheck, given, settings
@@ -127,23 +128,30 @@ def test_unreadable_file_gives_empty_map(tmp_path):
     assert bw.load_burn_state(str(path)) == {}
 
 
-@pytest.fixture
-def file_size_limit():
-    """Makes writes beyond 64 bytes fail with EFBIG instead of killing the process."""
-    old_handler = signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
-    old_limit = resource.getrlimit(resource.RLIMIT_FSIZE)
-    resource.setrlimit(resource.RLIMIT_FSIZE, (64, old_limit[1]))
-    yield
-    resource.setrlimit(resource.RLIMIT_FSIZE, old_limit)
-    signal.signal(signal.SIGXFSZ, old_handler)
+SAVE_UNDER_FILE_SIZE_LIMIT = """
+import resource, signal, sys
+from corvane_burn_watch import burn_watch as bw
+# Writes beyond 64 bytes fail with EFBIG instead of killing the process.
+signal.signal(signal.SIGXFSZ, signal.SIG_IGN)
+resource.setrlimit(resource.RLIMIT_FSIZE, (64, resource.getrlimit(resource.RLIMIT_FSIZE)[1]))
+try:
+    bw.save_burn_state(sys.argv[1], {str(i): "0.5" for i in range(100)}, "t")
+except OSError as error:
+    sys.exit(error.errno)
+"""
 
 
-def test_write_failing_midway_keeps_old_file(tmp_path, file_size_limit):
+def test_write_failing_midway_keeps_old_file(tmp_path):
+    # In a child process: the limit would also stop this process's own output.
     path = tmp_path / "state.json"
     path.write_bytes(b"old baseline")
-    with pytest.raises(OSError) as caught:
-        bw.save_burn_state(str(path), {str(i): "0.5" for i in range(100)}, STAMP)
-    assert caught.value.errno == 27  # EFBIG
+    package_parent = os.path.dirname(os.path.dirname(bw.__file__))
+    child = subprocess.run(
+        [sys.executable, "-c", SAVE_UNDER_FILE_SIZE_LIMIT, str(path)],
+        cwd=tmp_path,
+        env={**os.environ, "PYTHONPATH": package_parent},
+    )
+    assert child.returncode == errno.EFBIG
     assert path.read_bytes() == b"old baseline"
     assert os.listdir(tmp_path) == ["state.json"]
 
