@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,6 +13,7 @@
 #include <rapidjson/reader.h>
 
 #include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/core/simdjson_rows.hpp"
 #include "corvane_burn_watch/core/utf8.hpp"
 
 namespace corvane_burn_watch::json {
