@@ -5,7 +5,7 @@
 // SyntaxError, nothing else. A decoded value written as one-line JSON must be
 // pure ASCII and decode to the same value; the indented, sorted layout must
 // decode to a value with the same indented, sorted layout. A decode that keeps
-// only some row members (simdjson where it can) must accept and refuse the
+// only some row members must accept and refuse the
 // same texts and give the full decode with the other row members left out.
 #include <cstdint>
 #include <string>

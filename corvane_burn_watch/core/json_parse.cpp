@@ -4,7 +4,6 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
-#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -13,7 +12,6 @@
 #include <rapidjson/reader.h>
 
 #include "corvane_burn_watch/core/numbers.hpp"
-#include "corvane_burn_watch/core/simdjson_rows.hpp"
 #include "corvane_burn_watch/core/utf8.hpp"
 
 namespace corvane_burn_watch::json {

@@ -27,8 +27,7 @@ struct RowProjection {
 };
 
 // parse(), for a caller that reads only some members of each row: the other
-// members of the rows are checked but never built. A large answer is decoded
-// by simdjson when it can take it, else by the reader. A text is accepted or
+// members of the rows are checked but never built. A text is accepted or
 // refused, with the same message, exactly as by parse(), and the result is
 // what parse() gives with those members left out.
 Value parse(std::string_view text, const RowProjection& rows);
