@@ -8,6 +8,7 @@
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <chrono>
 #include <cmath>
 #include <memory>
 #include <utility>
@@ -69,7 +70,8 @@ nb::object from_value(const json::Value& value);
 
 nb::dict from_object(const json::Object& object) {
   nb::dict out;
-  for (const auto& member : object) out[nb::str(member.key.data(), member.key.size())] = from_value(member.value);
+  for (const auto& member : object)
+    out[nb::str(member.key.data(), member.key.size())] = from_value(member.value);
   return out;
 }
 
@@ -135,8 +137,20 @@ auto call_host(F&& f) {
   }
 }
 
+// Python runs signal handlers (Ctrl-C, the host's SIGTERM handler) on its main
+// thread only, so only there is there anything to check. The check takes the
+// GIL, which other Python threads may hold: a long transfer checks at most
+// every 100 ms rather than on each of libcurl's progress calls.
 void install_interrupt_check() {
-  cbw::platform::set_interrupt_check([] {
+  const unsigned long main_thread = nb::cast<unsigned long>(
+      nb::module_::import_("threading").attr("main_thread")().attr("ident"));
+  cbw::platform::set_interrupt_check([main_thread] {
+    if (PyThread_get_thread_ident() != main_thread) return;
+    using clock = std::chrono::steady_clock;
+    static thread_local clock::time_point last_check;
+    const clock::time_point now = clock::now();
+    if (now - last_check < std::chrono::milliseconds(100)) return;
+    last_check = now;
     nb::gil_scoped_acquire gil;
     if (PyErr_CheckSignals() != 0) {
       auto error = std::make_exception_ptr(nb::python_error());
@@ -195,10 +209,9 @@ void translate_error(const std::exception_ptr& error, void*) {
   } catch (const cbw::HostError& e) {
     restore_original(e.original);
   } catch (const cbw::UnicodeDecodeError& e) {
-    PyObject* exc = PyUnicodeDecodeError_Create("utf-8", e.data.data(),
-                                                static_cast<Py_ssize_t>(e.data.size()),
-                                                static_cast<Py_ssize_t>(e.start),
-                                                static_cast<Py_ssize_t>(e.end), e.reason.c_str());
+    PyObject* exc = PyUnicodeDecodeError_Create(
+        "utf-8", e.data.data(), static_cast<Py_ssize_t>(e.data.size()),
+        static_cast<Py_ssize_t>(e.start), static_cast<Py_ssize_t>(e.end), e.reason.c_str());
     if (exc) {
       PyErr_SetObject(PyExceptionInstance_Class(exc), exc);
       Py_DECREF(exc);
