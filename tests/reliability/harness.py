@@ -77,6 +77,22 @@ class Watch:
             state_path=str(self.state), threshold=threshold, burn_token=TOKEN, burn_chat_id=CHAT
         )
 
+    def poll_until_paused(self, pause: Path, sleep) -> None:
+        """Runs the poll loop, with `sleep` standing in for the library's
+        sleeping, until the pause file stops it."""
+        bw._set_sleep(sleep)
+        try:
+            bw.run_burn_poll_loop(
+                state_path=str(self.state),
+                threshold=0.0,
+                interval_minutes=1,
+                burn_token=TOKEN,
+                burn_chat_id=CHAT,
+                pause_path=str(pause),
+            )
+        finally:
+            bw._set_sleep(None)
+
     def saved(self) -> dict[str, str]:
         return json.loads(self.state.read_text())["owner_burn_rate"]
 

@@ -13,9 +13,7 @@ from __future__ import annotations
 import errno
 import os
 
-from corvane_burn_watch import burn_watch as bw
-
-from harness import CHAT, TOKEN, make_watch, raised
+from harness import make_watch, raised
 from mounts import fill_up, read_only_capable, set_read_only, small_tmpfs
 
 
@@ -54,18 +52,7 @@ def test_read_only_state_directory_through_the_poll_loop(tmp_path, fakes, stderr
             elif requests == 2:
                 pause.touch()
 
-        bw._set_sleep(sleep)
-        try:
-            bw.run_burn_poll_loop(
-                state_path=str(watch.state),
-                threshold=0.0,
-                interval_minutes=1,
-                burn_token=TOKEN,
-                burn_chat_id=CHAT,
-                pause_path=str(pause),
-            )
-        finally:
-            bw._set_sleep(None)
+        watch.poll_until_paused(pause, sleep)
         lines = stderr.lines()
         assert lines[0].startswith("[burn] error: ")
         assert os.strerror(expected_errno) in lines[0]

@@ -9,12 +9,11 @@ import time
 
 import pytest
 
-from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.data_service import make_rows
 from corvane_burn_watch.simulator.http_fake import RecordedRequest, Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
-from harness import CHAT, TOKEN, SilentServer, raised
+from harness import SilentServer, raised
 
 FAILED = "[burn] telegram failed: "
 
@@ -111,18 +110,7 @@ def test_garbage_answer_is_logged_by_the_poll_loop(watch, stderr, tmp_path):
                 pause.touch()
 
     second = [""]
-    bw._set_sleep(sleep)
-    try:
-        bw.run_burn_poll_loop(
-            state_path=str(watch.state),
-            threshold=0.0,
-            interval_minutes=1,
-            burn_token=TOKEN,
-            burn_chat_id=CHAT,
-            pause_path=str(pause),
-        )
-    finally:
-        bw._set_sleep(None)
+    watch.poll_until_paused(pause, sleep)
     lines = stderr.lines()
     assert lines[0].startswith("[burn] error: ") and "utf-8" in lines[0]
     assert lines[1:] == ["[burn] alert sent (1 subnet(s))", "[burn] monitoring paused"]
