@@ -27,7 +27,11 @@ constexpr std::size_t kMaxDepth = 512;
 // spares the allocations that dominate decoding a large answer.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
  public:
-  explicit Builder(const RowProjection* rows) : rows_(rows) {}
+  // `may_hold_surrogates`: whether the text holds a \uD800-\uDFFF escape at
+  // all; without one no string can come out as a lone surrogate, and the check
+  // of every string is skipped.
+  Builder(const RowProjection* rows, bool may_hold_surrogates)
+      : rows_(rows), may_hold_surrogates_(may_hold_surrogates) {}
 
   bool Null() { return add(nullptr); }
   bool Bool(bool b) { return add(b); }
@@ -41,12 +45,12 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return add(numbers::double_from_json_number(raw));
   }
   bool String(const char* s, rapidjson::SizeType n, bool) {
-    if (has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
+    if (may_hold_surrogates_ && has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
     if (skipping()) return true;
     return add(std::string(s, n));
   }
   bool Key(const char* s, rapidjson::SizeType n, bool) {
-    if (has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
+    if (may_hold_surrogates_ && has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
     if (skipped_depth_ > 0) return true;
     Frame& frame = frames_.back();
     frame.key.assign(s, n);
@@ -135,12 +139,25 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   }
 
   const RowProjection* rows_;
+  bool may_hold_surrogates_;
   std::vector<Frame> frames_;
   Value root_;
   std::string failure_;
   bool skip_next_ = false;  // the next value is a left-out row member
   int skipped_depth_ = 0;   // open containers inside a left-out member
 };
+
+// Whether `text` holds an escape of a UTF-16 surrogate (\uD800-\uDFFF). An
+// escaped backslash before a "u" may be taken for one; that only costs time.
+bool has_surrogate_escape(std::string_view text) {
+  for (auto pos = text.find("\\u"); pos != std::string_view::npos;
+       pos = text.find("\\u", pos + 2)) {
+    if (pos + 3 >= text.size() || (text[pos + 2] != 'd' && text[pos + 2] != 'D')) continue;
+    const char c = text[pos + 3];
+    if ((c >= '8' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) return true;
+  }
+  return false;
+}
 
 std::string describe(std::string_view text, std::size_t offset, std::string message) {
   while (!message.empty() && message.back() == '.') message.pop_back();
@@ -167,7 +184,7 @@ Value decode(std::string_view text, const RowProjection* rows) {
   std::string buffer(text);
   rapidjson::InsituStringStream stream(buffer.data());
   rapidjson::Reader reader;
-  Builder builder(rows);
+  Builder builder(rows, has_surrogate_escape(text));
   rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
   if (result.IsError()) {
     std::string message =
