@@ -46,7 +46,8 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
     // One allocation of the whole body: growing it piece by piece would copy
     // it again and again, and touch fresh memory each time.
     curl_off_t length = -1;
-    if (curl_easy_getinfo(exchange.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) == CURLE_OK &&
+    if (curl_easy_getinfo(exchange.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
+            CURLE_OK &&
         length > 0 && length <= kLargestReservation)
       body.reserve(static_cast<std::size_t>(length));
   }
@@ -98,13 +99,16 @@ NetworkError::Kind kind_of(CURLcode code) {
   }
 }
 
-void append_header(HeaderList& list, const std::string& name, const std::string& value) {
-  // "Name:" with nothing after it would remove the header; "Name;" sends it empty.
-  const std::string line = value.empty() ? name + ";" : name + ": " + value;
+void append_line(HeaderList& list, const std::string& line) {
   curl_slist* extended = curl_slist_append(list.get(), line.c_str());
   if (!extended) throw std::bad_alloc();
-  list.release();
+  list.release();  // `extended` is the same list (or a new one if it was empty)
   list.reset(extended);
+}
+
+void append_header(HeaderList& list, const std::string& name, const std::string& value) {
+  // "Name:" with nothing after it would remove the header; "Name;" sends it empty.
+  append_line(list, value.empty() ? name + ";" : name + ": " + value);
 }
 
 }  // namespace
@@ -151,10 +155,7 @@ Response perform(const Request& request) {
     curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
   if (request.method == "POST") {
     // "Expect:" with no value stops libcurl's 100-continue round trip.
-    curl_slist* extended = curl_slist_append(headers.get(), "Expect:");
-    if (!extended) throw std::bad_alloc();
-    headers.release();
-    headers.reset(extended);
+    append_line(headers, "Expect:");
     curl_easy_setopt(h, CURLOPT_POST, 1L);
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
     curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
