@@ -8,7 +8,6 @@
 
 #include "corvane_burn_watch/burn_watch.hpp"
 #include "corvane_burn_watch/burns/atomic_file.hpp"
-#include "corvane_burn_watch/burns/burn_text.hpp"
 #include "corvane_burn_watch/core/json_parse.hpp"
 #include "corvane_burn_watch/core/json_text.hpp"
 #include "corvane_burn_watch/core/utf8.hpp"
@@ -80,7 +79,7 @@ BurnMap load_burn_state(const std::string& path) {
   // object becomes the map itself: values that are not text are turned into
   // text where they stand, and nothing is copied.
   for (json::Member& member : *stored_burns)
-    if (!member.value.is_text()) member.value = burns::burn_text_of(member.value);
+    if (!member.value.is_text()) member.value = json::plain_text(member.value);
   return std::move(*stored_burns);
 }
 

@@ -3,7 +3,7 @@
 #include <optional>
 
 #include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/burns/burn_text.hpp"
+#include "corvane_burn_watch/core/json_text.hpp"
 #include "corvane_burn_watch/core/numbers.hpp"
 
 namespace corvane_burn_watch {
@@ -14,7 +14,7 @@ std::string owner_burn_from_row(const Value& row) {
   const Value* burn = fields->find("incentive_burn");
   // Missing, null, false, zero in any form and empty containers all mean "no burn".
   if (!burn || !burn->truthy()) return "0";
-  return burns::burn_text_of(*burn);
+  return json::plain_text(*burn);
 }
 
 std::string format_owner_burn(std::string_view value) {

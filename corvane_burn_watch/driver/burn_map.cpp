@@ -1,29 +1,8 @@
 #include "corvane_burn_watch/driver/burn_map.hpp"
 
 #include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/numbers.hpp"
 
 namespace corvane_burn_watch::driver {
-
-std::string netuid_text(const json::Value& netuid) {
-  using Kind = json::Value::Kind;
-  switch (netuid.kind()) {
-    case Kind::text:
-      return *netuid.as_text();
-    case Kind::integer:
-      return netuid.as_integer()->digits;
-    case Kind::number:
-      return numbers::write_double(*netuid.as_double());
-    case Kind::null:
-      return "None";
-    case Kind::boolean:
-      return *netuid.as_bool() ? "True" : "False";
-    case Kind::list:
-    case Kind::object:
-      break;
-  }
-  return json::text_form(netuid);
-}
 
 BurnMap build_burn_map(const json::Array& rows) {
   BurnMap burns;
@@ -34,8 +13,9 @@ BurnMap build_burn_map(const json::Array& rows) {
       throw TypeError(std::string("subnet row must be a dict, not ") + row.kind_name());
     const json::Value* netuid = fields->find("netuid");
     if (netuid == nullptr) continue;
-    // The key first, then the value.
-    std::string key = netuid_text(*netuid);
+    // The key first, then the value. The key is the id's plain text form: a
+    // text unchanged, 7 as "7", 7.0 as "7.0", null as "None".
+    std::string key = json::plain_text(*netuid);
     burns.append(std::move(key), owner_burn_from_row(row));
   }
   // A repeated subnet id keeps its first position and takes the later row's

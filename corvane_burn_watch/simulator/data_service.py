@@ -23,7 +23,7 @@ import time
 import urllib.parse
 from typing import Any, Optional, Sequence
 
-from .http_fake import FakeHttpServer, RecordedRequest, Reply
+from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply
 
 __all__ = ["SUBNET_LATEST_PATH", "FakeDataService", "make_rows"]
 
@@ -42,7 +42,7 @@ def _json_reply(document: Any, status: int = 200) -> Reply:
     return Reply.json(json.dumps(document), status=status)
 
 
-class FakeDataService:
+class FakeDataService(FakeService):
     """The subnet data service, served by a FakeHttpServer."""
 
     def __init__(
@@ -91,23 +91,6 @@ class FakeDataService:
         return self.fail(*([refusal] * count))
 
     # ---- the server ----
-
-    @property
-    def url(self) -> str:
-        return self.http.url
-
-    @property
-    def requests(self) -> list[RecordedRequest]:
-        return self.http.requests
-
-    def close(self) -> None:
-        self.http.close()
-
-    def __enter__(self) -> "FakeDataService":
-        return self
-
-    def __exit__(self, *exc_info) -> None:
-        self.close()
 
     def _answer(self, request: RecordedRequest) -> Reply:
         target = urllib.parse.urlsplit(request.path)

@@ -297,3 +297,27 @@ class FakeHttpServer:
         if error is not None:
             with self._lock:
                 self._errors.append(error)
+
+
+class FakeService:
+    """Base of the fakes built on a FakeHttpServer (``self.http``): their
+    address, their recorded requests, closing, and use in a ``with`` block."""
+
+    http: FakeHttpServer
+
+    @property
+    def url(self) -> str:
+        return self.http.url
+
+    @property
+    def requests(self) -> list[RecordedRequest]:
+        return self.http.requests
+
+    def close(self) -> None:
+        self.http.close()
+
+    def __enter__(self):
+        return self
+
+    def __exit__(self, *exc_info) -> None:
+        self.close()

@@ -27,7 +27,7 @@ import urllib.parse
 from dataclasses import dataclass
 from typing import Any, Callable, Optional, Sequence
 
-from .http_fake import FakeHttpServer, RecordedRequest, Reply
+from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply
 
 __all__ = ["SentMessage", "TelegramSink"]
 
@@ -89,7 +89,7 @@ def _api_reply(document: Any, status: int = 200) -> Reply:
     return Reply.json(json.dumps(document), status=status)
 
 
-class TelegramSink:
+class TelegramSink(FakeService):
     """The sendMessage method of a bot, served by a FakeHttpServer.
 
     token: the only token accepted; None accepts any. on_message: called with
@@ -136,19 +136,6 @@ class TelegramSink:
         return [message.text for message in self.messages]
 
     # ---- the server ----
-
-    @property
-    def url(self) -> str:
-        return self.http.url
-
-    def close(self) -> None:
-        self.http.close()
-
-    def __enter__(self) -> "TelegramSink":
-        return self
-
-    def __exit__(self, *exc_info) -> None:
-        self.close()
 
     def _answer(self, request: RecordedRequest) -> Reply:
         message = _sent(request)

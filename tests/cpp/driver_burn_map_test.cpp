@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "corvane_burn_watch/core/json_text.hpp"
 #include "corvane_burn_watch/driver/burn_map.hpp"
 #include "corvane_burn_watch/driver/fetch_rows.hpp"
 
@@ -26,7 +27,7 @@ struct NetuidCase {
 class NetuidText : public testing::TestWithParam<NetuidCase> {};
 
 TEST_P(NetuidText, WritesTheKeyAPythonHostWouldPrint) {
-  EXPECT_EQ(cbw::driver::netuid_text(GetParam().netuid), GetParam().expected);
+  EXPECT_EQ(cbw::json::plain_text(GetParam().netuid), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(

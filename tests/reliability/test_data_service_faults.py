@@ -9,11 +9,10 @@ import time
 
 import pytest
 
-from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.data_service import make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
 
-from harness import CHAT, SUBNETS, TOKEN, SilentServer, make_watch, one_line_json, raised
+from harness import SUBNETS, SilentServer, make_watch, one_line_json, raised
 
 FETCH_FAILED = "[burn] fetch failed: "
 RETRY_PAUSES = [2.0, 3.6, 6.48, 11.664, 20.9952]
@@ -201,19 +200,10 @@ def test_silent_server_times_out_after_60_s_and_the_loop_goes_on(
             pause.touch()
 
     monkeypatch.setenv("ORBISCA_API_BASE", silent.url)
-    bw._set_sleep(sleep)
     started = time.monotonic()
     try:
-        bw.run_burn_poll_loop(
-            state_path=str(watch.state),
-            threshold=0.0,
-            interval_minutes=1,
-            burn_token=TOKEN,
-            burn_chat_id=CHAT,
-            pause_path=str(pause),
-        )
+        watch.poll_until_paused(pause, sleep)
     finally:
-        bw._set_sleep(None)
         silent.close()
     elapsed = time.monotonic() - started
     assert 60 <= elapsed < 90
