@@ -19,7 +19,6 @@ from __future__ import annotations
 import argparse
 import json
 import threading
-import time
 import urllib.parse
 from typing import Any, Optional, Sequence
 
@@ -114,12 +113,7 @@ def main(argv: Optional[Sequence[str]] = None) -> None:
     parser.add_argument("--api-key", default=None, help="key the Authorization header must carry")
     args = parser.parse_args(argv)
     with FakeDataService(make_rows(args.rows, args.burn), api_key=args.api_key) as service:
-        print(f"ORBISCA_API_BASE={service.url}", flush=True)
-        try:
-            while True:
-                time.sleep(3600)
-        except KeyboardInterrupt:
-            pass
+        service.serve_until_interrupted("ORBISCA_API_BASE")
 
 
 if __name__ == "__main__":

@@ -20,6 +20,7 @@ import ssl
 import struct
 import sys
 import threading
+import time
 from dataclasses import dataclass
 from typing import Callable, Optional, Sequence, Union
 
@@ -56,6 +57,15 @@ class Reply:
         return cls(status=status, body=text.encode("utf-8"), headers=headers, **kwargs)
 
 
+
+def first_header(headers: Sequence[tuple[str, str]], name: str) -> Optional[str]:
+    """The first value of header ``name`` (any case) in ``headers``, or None."""
+    lowered = name.lower()
+    for key, value in headers:
+        if key.lower() == lowered:
+            return value
+    return None
+
 @dataclass(frozen=True)
 class RecordedRequest:
     """One request as it arrived: headers keep their order and duplicates."""
@@ -74,11 +84,7 @@ class RecordedRequest:
 
     def header(self, name: str) -> Optional[str]:
         """The first value of header ``name`` (any case), or None."""
-        lowered = name.lower()
-        for key, value in self.headers:
-            if key.lower() == lowered:
-                return value
-        return None
+        return first_header(self.headers, name)
 
     def header_names(self) -> list[str]:
         return [key for key, _ in self.headers]
@@ -279,6 +285,16 @@ class FakeHttpServer:
     def __exit__(self, *exc_info) -> None:
         self.close()
 
+    def serve_until_interrupted(self, variable: str) -> None:
+        """For a manual demonstration: says which environment variable to set
+        to this fake's address, then serves until Ctrl-C."""
+        print(f"{variable}={self.url}", flush=True)
+        try:
+            while True:
+                time.sleep(3600)
+        except KeyboardInterrupt:
+            pass
+
     # ---- called from connection threads ----
 
     def _record_and_choose(self, request: RecordedRequest) -> Reply:
@@ -321,3 +337,13 @@ class FakeService:
 
     def __exit__(self, *exc_info) -> None:
         self.close()
+
+    def serve_until_interrupted(self, variable: str) -> None:
+        """For a manual demonstration: says which environment variable to set
+        to this fake's address, then serves until Ctrl-C."""
+        print(f"{variable}={self.url}", flush=True)
+        try:
+            while True:
+                time.sleep(3600)
+        except KeyboardInterrupt:
+            pass

@@ -27,7 +27,7 @@ import urllib.parse
 from dataclasses import dataclass
 from typing import Any, Callable, Optional, Sequence
 
-from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply
+from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply, first_header
 
 __all__ = ["SentMessage", "TelegramSink"]
 
@@ -69,11 +69,7 @@ class SentMessage:
         return self.field("chat_id")
 
     def header(self, name: str) -> Optional[str]:
-        lowered = name.lower()
-        for key, value in self.headers:
-            if key.lower() == lowered:
-                return value
-        return None
+        return first_header(self.headers, name)
 
 
 def _decode_form(body: bytes) -> Optional[list[tuple[str, str]]]:
@@ -179,12 +175,7 @@ def main(argv: Optional[Sequence[str]] = None) -> None:
         print(f"--- chat {message.chat_id} ---\n{message.text}\n", flush=True)
 
     with TelegramSink(args.token, on_message=show) as sink:
-        print(f"BURN_TELEGRAM_API_BASE={sink.url}", flush=True)
-        try:
-            while True:
-                time.sleep(3600)
-        except KeyboardInterrupt:
-            pass
+        sink.serve_until_interrupted("BURN_TELEGRAM_API_BASE")
 
 
 if __name__ == "__main__":
