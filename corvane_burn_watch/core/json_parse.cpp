@@ -8,6 +8,11 @@
 #include <utility>
 #include <vector>
 
+// Let the reader scan white space and the plain runs of strings 16 bytes at a
+// time; SSE2 is part of every x86-64 processor.
+#if defined(__SSE2__) && !defined(RAPIDJSON_SSE2)
+#define RAPIDJSON_SSE2
+#endif
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
@@ -53,7 +58,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     if (may_hold_surrogates_ && has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
     if (skipped_depth_ > 0) return true;
     Frame& frame = frames_.back();
-    frame.key.assign(s, n);
+    frame.key = std::string_view(s, n);  // lives in the buffer being decoded
     skip_next_ = frame.role == Role::row && !kept_in_row(frame.key);
     return true;
   }
@@ -78,7 +83,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   struct Frame {
     Value container;
     Role role;
-    std::string key;  // the member being read, in an object
+    std::string_view key;  // the member being read, in an object
   };
 
   // A scalar inside or in place of a left-out member: checked, not built.
@@ -86,7 +91,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     if (skipped_depth_ > 0) return true;
     return std::exchange(skip_next_, false);
   }
-  bool kept_in_row(const std::string& key) const {
+  bool kept_in_row(std::string_view key) const {
     return std::find(rows_->keep.begin(), rows_->keep.end(), key) != rows_->keep.end();
   }
   // The rows are the objects in the list under `list_key` of the top object.
@@ -107,7 +112,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
       list->push_back(std::move(value));
     } else {
       Frame& parent = frames_.back();
-      parent.container.as_object()->append(std::move(parent.key), std::move(value));
+      parent.container.as_object()->append(std::string(parent.key), std::move(value));
     }
     return true;
   }
@@ -181,7 +186,11 @@ Value decode(std::string_view text, const RowProjection* rows) {
   if (!utf8::is_valid(text)) throw SyntaxError(describe(text, 0, "Invalid encoding in string"));
   constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag |
                               rapidjson::kParseNanAndInfFlag;
-  std::string buffer(text);
+  // The 16-byte scans may read past the end of the text, up to the next
+  // 16-byte boundary: the padding keeps those reads inside the buffer.
+  constexpr std::size_t kScanPadding = 16;
+  std::string buffer(text.size() + kScanPadding, '\0');
+  std::copy(text.begin(), text.end(), buffer.begin());
   rapidjson::InsituStringStream stream(buffer.data());
   rapidjson::Reader reader;
   Builder builder(rows, has_surrogate_escape(text));
