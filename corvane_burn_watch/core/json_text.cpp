@@ -277,8 +277,18 @@ std::string text_form(const Value& value) {
 }
 
 std::string plain_text(const Value& value) {
-  if (const std::string* text = value.as_text()) return *text;
-  return text_form(value);
+  // Ids and burns are nearly always one of the first three kinds: give their
+  // text at once rather than appending it to an empty one.
+  switch (value.kind()) {
+    case Value::Kind::text:
+      return *value.as_text();
+    case Value::Kind::integer:
+      return value.as_integer()->digits;
+    case Value::Kind::number:
+      return numbers::write_double(*value.as_double());
+    default:
+      return text_form(value);
+  }
 }
 
 }  // namespace corvane_burn_watch::json
