@@ -211,9 +211,8 @@ void append_text_form(std::string& out, const Value& value) {
 void append_ascii_json_string(std::string& out, std::string_view text) {
   out.push_back('"');
   // Printable ASCII with nothing to escape, nearly every text written, goes in whole.
-  if (std::all_of(text.begin(), text.end(), [](char c) {
-        return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\';
-      })) {
+  if (std::all_of(text.begin(), text.end(),
+                  [](char c) { return c >= 0x20 && c <= 0x7E && c != '"' && c != '\\'; })) {
     out.append(text);
     out.push_back('"');
     return;

@@ -112,7 +112,8 @@ std::optional<double> read_plain_numeral(std::string_view s) {
   }
   if (!digit) return std::nullopt;
   double value = 0.0;
-  auto [ptr, ec] = std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
+  auto [ptr, ec] =
+      std::from_chars(s.data(), s.data() + s.size(), value, std::chars_format::general);
   if (ec != std::errc() || ptr != s.data() + s.size()) return std::nullopt;
   return value;
 }

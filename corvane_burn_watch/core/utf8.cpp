@@ -37,9 +37,9 @@ std::size_t skip_ascii(std::string_view s, std::size_t i) {
 #if defined(__SSE2__)
   for (; s.size() - i >= 64; i += 64) {
     const auto* block = reinterpret_cast<const __m128i*>(s.data() + i);
-    const __m128i any = _mm_or_si128(
-        _mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
-        _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
+    const __m128i any =
+        _mm_or_si128(_mm_or_si128(_mm_loadu_si128(block), _mm_loadu_si128(block + 1)),
+                     _mm_or_si128(_mm_loadu_si128(block + 2), _mm_loadu_si128(block + 3)));
     if (_mm_movemask_epi8(any)) break;  // find the byte 16 at a time below
   }
   for (; s.size() - i >= 16; i += 16) {

@@ -42,8 +42,7 @@ json::Value error_payload(const http::Response& response) {
 
 }  // namespace
 
-json::Value payload_from_response(const http::Response& response,
-                                  const json::RowProjection* rows) {
+json::Value payload_from_response(const http::Response& response, const json::RowProjection* rows) {
   utf8::require_valid(response.body);
   return response.is_success() ? success_payload(response.body, rows) : error_payload(response);
 }
