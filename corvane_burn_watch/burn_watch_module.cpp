@@ -8,9 +8,12 @@
 #include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <charconv>
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "corvane_burn_watch/burn_watch.hpp"
@@ -66,37 +69,74 @@ json::Value to_value(nb::handle obj) {
                        " cannot be represented as JSON");
 }
 
-nb::object from_value(const json::Value& value);
+// Builds the Python objects of one returned value. Like Python's own JSON
+// decoder it makes each distinct member name once: the rows of an answer all
+// carry the same dozen names, and a shared str also keeps its hash.
+class PythonValues {
+ public:
+  nb::object from(const json::Value& value) {
+    using Kind = json::Value::Kind;
+    switch (value.kind()) {
+      case Kind::null:
+        return nb::none();
+      case Kind::boolean:
+        return nb::bool_(*value.as_bool());
+      case Kind::integer:
+        return from(*value.as_integer());
+      case Kind::number:
+        return nb::float_(*value.as_double());
+      case Kind::text:
+        return nb::str(value.as_text()->data(), value.as_text()->size());
+      case Kind::list:
+        return from(*value.as_list());
+      case Kind::object:
+        return from(*value.as_object());
+    }
+    return nb::none();
+  }
 
-nb::dict from_object(const json::Object& object) {
-  nb::dict out;
-  for (const auto& member : object)
-    out[nb::str(member.key.data(), member.key.size())] = from_value(member.value);
-  return out;
-}
+  nb::dict from(const json::Object& object) {
+    nb::dict out;
+    for (const json::Member& member : object)
+      if (PyDict_SetItem(out.ptr(), name(member.key).ptr(), from(member.value).ptr()) != 0)
+        throw nb::python_error();
+    return out;
+  }
+
+ private:
+  nb::object from(const json::Integer& integer) {
+    const std::string& digits = integer.digits;
+    long long small = 0;
+    // Up to 18 digits always fits a long long; longer ones go through Python's own reader.
+    if (digits.size() <= 18 &&
+        std::from_chars(digits.data(), digits.data() + digits.size(), small).ec == std::errc())
+      return nb::steal(PyLong_FromLongLong(small));
+    return nb::steal(PyLong_FromString(digits.c_str(), nullptr, 10));
+  }
+
+  nb::list from(const json::Array& items) {
+    nb::list out = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    for (std::size_t i = 0; i < items.size(); ++i)
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), from(items[i]).release().ptr());
+    return out;
+  }
+
+  const nb::str& name(const std::string& key) {
+    auto [entry, added] = names_.try_emplace(key);
+    if (added) entry->second = nb::str(key.data(), key.size());
+    return entry->second;
+  }
+
+  // Views into the value being converted, which outlives this object.
+  std::unordered_map<std::string_view, nb::str> names_;
+};
 
 nb::object from_value(const json::Value& value) {
-  using Kind = json::Value::Kind;
-  switch (value.kind()) {
-    case Kind::null:
-      return nb::none();
-    case Kind::boolean:
-      return nb::bool_(*value.as_bool());
-    case Kind::integer:
-      return nb::steal(PyLong_FromString(value.as_integer()->digits.c_str(), nullptr, 10));
-    case Kind::number:
-      return nb::float_(*value.as_double());
-    case Kind::text:
-      return nb::str(value.as_text()->data(), value.as_text()->size());
-    case Kind::list: {
-      nb::list out;
-      for (const auto& item : *value.as_list()) out.append(from_value(item));
-      return out;
-    }
-    case Kind::object:
-      return from_object(*value.as_object());
-  }
-  return nb::none();
+  return PythonValues().from(value);
+}
+
+nb::dict from_object(const json::Object& object) {
+  return PythonValues().from(object);
 }
 
 // Runs `f` with the GIL released: every call into the core goes through here,

@@ -1,5 +1,6 @@
 """Service access: environment, headers, the request on the wire and every payload kind."""
 
+import json
 import socket
 
 import pytest
@@ -151,6 +152,22 @@ def test_success_object_keeps_member_order(server):
     assert list(payload) == ["z", "a", "m"]
     assert list(payload["m"].items()) == [("y", 2), ("b", 3)]
     assert payload["a"] == [True, None]
+
+
+WHOLE_NUMBERS = [0, 7, -7, 10**17, 10**18 - 1, -(10**18 - 1), 10**18, -(10**18), 2**63 - 1,
+                 2**63, -(2**63), -(2**63) - 1, 10**30, -(10**30)]
+
+
+def test_success_values_come_back_as_pythons_own_decoder_gives_them(server):
+    # Rows sharing their member names, and whole numbers on both sides of
+    # what a machine word holds.
+    rows = [{"netuid": n, "name": f"subnet-{i}", "burn": 0.25 * i, "ok": i % 2 == 0, "x": None}
+            for i, n in enumerate(WHOLE_NUMBERS)]
+    body = json.dumps({"data": rows, "-0": -0, "-0.0": -0.0}).encode()
+    payload = get(server, Reply(200, body))
+    assert payload == json.loads(body)
+    assert [type(row["netuid"]) for row in payload["data"]] == [int] * len(WHOLE_NUMBERS)
+    assert list(payload["data"][3]) == ["netuid", "name", "burn", "ok", "x"]
 
 
 def test_success_null_gives_none(server):
