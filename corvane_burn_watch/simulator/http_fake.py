@@ -339,11 +339,4 @@ class FakeService:
         self.close()
 
     def serve_until_interrupted(self, variable: str) -> None:
-        """For a manual demonstration: says which environment variable to set
-        to this fake's address, then serves until Ctrl-C."""
-        print(f"{variable}={self.url}", flush=True)
-        try:
-            while True:
-                time.sleep(3600)
-        except KeyboardInterrupt:
-            pass
+        self.http.serve_until_interrupted(variable)
