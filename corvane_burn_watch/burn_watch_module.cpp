@@ -110,15 +110,21 @@ class PythonValues {
     // Up to 18 digits always fits a long long; longer ones go through Python's own reader.
     if (digits.size() <= 18 &&
         std::from_chars(digits.data(), digits.data() + digits.size(), small).ec == std::errc())
-      return nb::steal(PyLong_FromLongLong(small));
-    return nb::steal(PyLong_FromString(digits.c_str(), nullptr, 10));
+      return nb::steal(checked(PyLong_FromLongLong(small)));
+    return nb::steal(checked(PyLong_FromString(digits.c_str(), nullptr, 10)));
   }
 
   nb::list from(const json::Array& items) {
-    nb::list out = nb::steal<nb::list>(PyList_New(static_cast<Py_ssize_t>(items.size())));
+    nb::list out = nb::steal<nb::list>(checked(PyList_New(static_cast<Py_ssize_t>(items.size()))));
     for (std::size_t i = 0; i < items.size(); ++i)
       PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), from(items[i]).release().ptr());
     return out;
+  }
+
+  // A new reference from the C API, or the Python error it set (MemoryError).
+  static PyObject* checked(PyObject* created) {
+    if (created == nullptr) throw nb::python_error();
+    return created;
   }
 
   const nb::str& name(const std::string& key) {
