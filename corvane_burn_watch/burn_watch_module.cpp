@@ -145,6 +145,11 @@ nb::dict from_object(const json::Object& object) {
   return PythonValues().from(object);
 }
 
+// A delivery result as the (ok, detail) pair a host unpacks.
+std::pair<bool, std::string> as_pair(cbw::DeliveryResult result) {
+  return {result.ok, std::move(result.detail)};
+}
+
 // Runs `f` with the GIL released: every call into the core goes through here,
 // so a host's other threads keep running while the library waits.
 template <class F>
@@ -441,18 +446,15 @@ NB_MODULE(burn_watch, m) {
   m.def(
       "send_burn_telegram",
       [](const std::string& text, const std::string& token, const std::string& chat_id) {
-        cbw::DeliveryResult result =
-            without_gil([&] { return cbw::send_burn_telegram(text, token, chat_id); });
-        return std::make_pair(result.ok, std::move(result.detail));
+        return as_pair(without_gil([&] { return cbw::send_burn_telegram(text, token, chat_id); }));
       },
       "text"_a, "token"_a, "chat_id"_a,
       "Post one message to the chat; (True, '') on success, else (False, what went wrong).");
   m.def(
       "send_burn_telegram_messages",
       [](const std::string& text, const std::string& token, const std::string& chat_id) {
-        cbw::DeliveryResult result =
-            without_gil([&] { return cbw::send_burn_telegram_messages(text, token, chat_id); });
-        return std::make_pair(result.ok, std::move(result.detail));
+        return as_pair(
+            without_gil([&] { return cbw::send_burn_telegram_messages(text, token, chat_id); }));
       },
       "text"_a, "token"_a, "chat_id"_a,
       "Post a whole text in numbered chunks 0.4 s apart; stops at the first failed chunk.");
