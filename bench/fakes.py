@@ -20,10 +20,10 @@ import json
 import sys
 from pathlib import Path
 
+from workload import BOT_TOKEN
+
 from corvane_burn_watch.simulator.http_fake import FakeHttpServer, RecordedRequest, Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
-
-from workload import BOT_TOKEN
 
 SUBNET_LATEST_PATH = "/api/subnet/latest/v1"
 
@@ -55,8 +55,10 @@ def main(argv: list[str]) -> None:
         name, _, path = argument.partition("=")
         services[name] = data_service(Path(path).read_bytes())
     sink = _QuietSink(BOT_TOKEN)
-    print(json.dumps({"data": {n: s.url for n, s in services.items()}, "telegram": sink.url}),
-          flush=True)
+    print(
+        json.dumps({"data": {n: s.url for n, s in services.items()}, "telegram": sink.url}),
+        flush=True,
+    )
     try:
         sys.stdin.read()
     finally:

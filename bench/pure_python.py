@@ -18,8 +18,9 @@ import time
 import urllib.error
 import urllib.parse
 import urllib.request
-from datetime import datetime, timezone
-from typing import Any, Callable, Optional
+from collections.abc import Callable
+from datetime import UTC, datetime
+from typing import Any
 
 SUBNET_LATEST_PATH = "/api/subnet/latest/v1"
 DEFAULT_API_BASE = "https://api.orbisca.io"
@@ -45,7 +46,7 @@ def api_base() -> str:
     return os.environ.get("ORBISCA_API_BASE", DEFAULT_API_BASE).rstrip("/")
 
 
-def orbisca_auth() -> Optional[str]:
+def orbisca_auth() -> str | None:
     return os.environ.get("ORBISCA_API_KEY", "").strip() or None
 
 
@@ -113,7 +114,7 @@ def _text(value: Any) -> str:
     return value if isinstance(value, str) else str(value)  # str(float) is repr
 
 
-def _number(text: str) -> Optional[float]:
+def _number(text: str) -> float | None:
     try:
         return float(text)
     except ValueError:
@@ -154,7 +155,7 @@ def load_burn_state(path: str) -> dict[str, str]:
     except json.JSONDecodeError:
         return {}
     if not isinstance(document, dict):
-        raise ValueError("burn state file does not hold an object")
+        raise ValueError("burn state file does not hold an object")  # noqa: TRY004 - as the library
     burns = document.get("owner_burn_rate")
     if not isinstance(burns, dict):
         return {}
@@ -213,7 +214,7 @@ def _chunk_text(text: str, max_len: int = CHUNK_LENGTH) -> list[str]:
         header, body = lines[:3], lines[4:]
     if not body:
         return ["\n".join(header)]
-    opening = header + [""]
+    opening = [*header, ""]
     opening_length = sum(map(len, opening)) + len(opening) - 1
     chunks: list[str] = []
     current, length = list(opening), opening_length
@@ -279,13 +280,14 @@ def _log(line: str) -> None:
     sys.stderr.flush()
 
 
-def run_burn_watch_once(*, state_path: str, threshold: float, burn_token: str,
-                        burn_chat_id: str) -> int:
+def run_burn_watch_once(
+    *, state_path: str, threshold: float, burn_token: str, burn_chat_id: str
+) -> int:
     auth = orbisca_auth()
     if not auth:
         _log("orbisca API not available (must be bundled in package defaults)")
         return 1
-    updated_at = datetime.now(timezone.utc).strftime("%Y-%m-%dT%H:%M:%SZ")
+    updated_at = datetime.now(UTC).strftime("%Y-%m-%dT%H:%M:%SZ")
     data = fetch_all_subnets_latest(auth)
     if isinstance(data, dict) and data.get("error"):
         _log("fetch failed: " + json.dumps(data))

@@ -33,7 +33,7 @@ from typing import Any
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
-import workload  # noqa: E402
+import workload
 
 SIZES = (1_024, 100_000)
 # Repetitions per measurement: (library, plain Python), median reported.
@@ -51,7 +51,10 @@ IDLE_LIMIT = 0.001  # share of one core: a tenth of a percent
 def _worker(args: list[str], env: dict[str, str]) -> dict[str, Any]:
     done = subprocess.run(
         [sys.executable, str(HERE / "worker.py"), *args],
-        env=env, capture_output=True, text=True, cwd=str(HERE),
+        env=env,
+        capture_output=True,
+        text=True,
+        cwd=str(HERE),
     )
     if done.returncode != 0:
         sys.stderr.write(done.stderr)
@@ -71,7 +74,11 @@ def _measure_idle(env: dict[str, str], directory: str) -> dict[str, Any]:
     pause = os.path.join(directory, "pause")
     process = subprocess.Popen(
         [sys.executable, str(HERE / "worker.py"), "idle", pause],
-        env=env, stdout=subprocess.PIPE, stderr=subprocess.PIPE, text=True, cwd=str(HERE),
+        env=env,
+        stdout=subprocess.PIPE,
+        stderr=subprocess.PIPE,
+        text=True,
+        cwd=str(HERE),
     )
     try:
         if process.stdout.readline().strip() != "ready":
@@ -104,10 +111,14 @@ def _memory_state_dir() -> str | None:
 
 def main() -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    parser.add_argument("--quick", action="store_true",
-                        help="fewer repetitions (a smoke run, less steady numbers)")
-    parser.add_argument("--state-dir", default=tempfile.gettempdir(),
-                        help="directory on disk for the state file (default: %(default)s)")
+    parser.add_argument(
+        "--quick", action="store_true", help="fewer repetitions (a smoke run, less steady numbers)"
+    )
+    parser.add_argument(
+        "--state-dir",
+        default=tempfile.gettempdir(),
+        help="directory on disk for the state file (default: %(default)s)",
+    )
     options = parser.parse_args()
     state_dirs = {"disk": options.state_dir}
     if memory := _memory_state_dir():
@@ -128,15 +139,19 @@ def main() -> None:
         # The helpers run from bench/: a relative PYTHONPATH must still find the module.
         if env.get("PYTHONPATH"):
             env["PYTHONPATH"] = os.pathsep.join(
-                os.path.abspath(p) for p in env["PYTHONPATH"].split(os.pathsep) if p)
+                os.path.abspath(p) for p in env["PYTHONPATH"].split(os.pathsep) if p
+            )
         fakes = subprocess.Popen(
             [sys.executable, str(HERE / "fakes.py"), *data_files],
-            env=env, stdin=subprocess.PIPE, stdout=subprocess.PIPE, text=True, cwd=str(HERE),
+            env=env,
+            stdin=subprocess.PIPE,
+            stdout=subprocess.PIPE,
+            text=True,
+            cwd=str(HERE),
         )
         try:
             urls = json.loads(fakes.stdout.readline())
-            env.update(ORBISCA_API_KEY=workload.API_KEY,
-                       BURN_TELEGRAM_API_BASE=urls["telegram"])
+            env.update(ORBISCA_API_KEY=workload.API_KEY, BURN_TELEGRAM_API_BASE=urls["telegram"])
             results = run_all(options, env, directory, urls, expected, state_dirs)
         finally:
             fakes.stdin.close()
@@ -165,8 +180,9 @@ def run_all(options, env, directory, urls, expected, state_dirs) -> dict[str, An
             reps = CYCLE_REPS[size][index]
             reps = max(2, reps // 4) if options.quick else reps
             for where, state_dir in state_dirs.items():
-                _progress(f"{impl:3} watch cycle, {size:,} subnets, {_place(where)} "
-                          f"({reps} cycles)...")
+                _progress(
+                    f"{impl:3} watch cycle, {size:,} subnets, {_place(where)} ({reps} cycles)..."
+                )
                 result = _worker(["cycle", impl, seed, str(reps), state_dir], size_env)
                 _check_alerts(result.pop("stderr"), expected[size], reps + 1)
                 results["cycle"][(impl, size, where)] = result
@@ -215,68 +231,96 @@ def print_report(results: dict[str, Any], expected: dict[int, int], state_dirs) 
     print()
     print("Watch cycle benchmark: the library (lib) and the same pipeline in plain Python (python)")
     for size in SIZES:
-        print(f"  {size:,} subnets: 16 members a row, {expected[size]:,} reported changes, "
-              f"alert sent in {stages[('lib', size)]['chunks']} chunk(s)")
+        print(
+            f"  {size:,} subnets: 16 members a row, {expected[size]:,} reported changes, "
+            f"alert sent in {stages[('lib', size)]['chunks']} chunk(s)"
+        )
     print("  CPU = user + system time of the measuring process; the loopback fakes run in")
-    print("  a process of their own. Medians. State file on disk: "
-          f"{state_dirs['disk']}" + (f"; in memory: {state_dirs['memory']} (tmpfs)"
-                                     if "memory" in state_dirs else ""))
+    print(
+        "  a process of their own. Medians. State file on disk: "
+        f"{state_dirs['disk']}"
+        + (f"; in memory: {state_dirs['memory']} (tmpfs)" if "memory" in state_dirs else "")
+    )
     print(rule)
     row("", [f"{'lib' if i == 'lib' else 'python'} {n:,}" for i, n in columns])
     print(rule)
     for where in state_dirs:
         label = _place(where)
-        row(f"full watch cycle, {label}: CPU ms",
-            [ms(cycle[(i, n, where)]["cpu"]) for i, n in columns])
+        row(
+            f"full watch cycle, {label}: CPU ms",
+            [ms(cycle[(i, n, where)]["cpu"]) for i, n in columns],
+        )
         row("  fastest cycle, CPU ms", [ms(cycle[(i, n, where)]["cpu_min"]) for i, n in columns])
-        row("  in the kernel (system CPU), mean ms",
-            [ms(cycle[(i, n, where)]["kernel_mean"]) for i, n in columns])
-        row("  wall ms (waits for the fakes and the disk too)",
-            [ms(cycle[(i, n, where)]["wall"]) for i, n in columns])
+        row(
+            "  in the kernel (system CPU), mean ms",
+            [ms(cycle[(i, n, where)]["kernel_mean"]) for i, n in columns],
+        )
+        row(
+            "  wall ms (waits for the fakes and the disk too)",
+            [ms(cycle[(i, n, where)]["wall"]) for i, n in columns],
+        )
     print("each operation called on its own from Python, CPU ms")
     print("(includes turning arguments and results into and out of Python objects,")
     print("which the full cycle never does):")
     for key, label in STAGES:
         row("  " + label, [ms(stages[(i, n)][key]) for i, n in columns])
-    row("  sum of the operations",
-        [ms(sum(stages[(i, n)][key] for key, _ in STAGES)) for i, n in columns])
-    row("  for scale: one GET, tiny answer  http_get_json",
-        [ms(stages[(i, n)]["request"]) for i, n in columns])
-    row("peak resident memory, MiB (cycle on disk)",
-        [f"{cycle[(i, n, 'disk')]['peak_rss_kib'] / 1024:.1f}" for i, n in columns])
-    row("  of which before the first cycle, MiB",
-        [f"{cycle[(i, n, 'disk')]['baseline_rss_kib'] / 1024:.1f}" for i, n in columns])
+    row(
+        "  sum of the operations",
+        [ms(sum(stages[(i, n)][key] for key, _ in STAGES)) for i, n in columns],
+    )
+    row(
+        "  for scale: one GET, tiny answer  http_get_json",
+        [ms(stages[(i, n)]["request"]) for i, n in columns],
+    )
+    row(
+        "peak resident memory, MiB (cycle on disk)",
+        [f"{cycle[(i, n, 'disk')]['peak_rss_kib'] / 1024:.1f}" for i, n in columns],
+    )
+    row(
+        "  of which before the first cycle, MiB",
+        [f"{cycle[(i, n, 'disk')]['baseline_rss_kib'] / 1024:.1f}" for i, n in columns],
+    )
     print(rule)
 
     imp = results["import"]
-    print(f"import time: corvane_burn_watch.burn_watch {imp['lib']['wall'] * 1e3:.2f} ms wall, "
-          f"{imp['lib']['cpu'] * 1e3:.2f} ms CPU; the plain-Python pipeline (json, urllib) "
-          f"{imp['py']['wall'] * 1e3:.2f} ms wall, {imp['py']['cpu'] * 1e3:.2f} ms CPU")
+    print(
+        f"import time: corvane_burn_watch.burn_watch {imp['lib']['wall'] * 1e3:.2f} ms wall, "
+        f"{imp['lib']['cpu'] * 1e3:.2f} ms CPU; the plain-Python pipeline (json, urllib) "
+        f"{imp['py']['wall'] * 1e3:.2f} ms wall, {imp['py']['cpu'] * 1e3:.2f} ms CPU"
+    )
     ratios = {}
     for where in state_dirs:
         for n in SIZES:
             ratios[(n, where)] = cycle[("py", n, where)]["cpu"] / cycle[("lib", n, where)]["cpu"]
-        print(f"plain Python / library, full cycle CPU, {_place(where)}: "
-              + ", ".join(f"{n:,} subnets {ratios[(n, where)]:.1f}x" for n in SIZES))
+        print(
+            f"plain Python / library, full cycle CPU, {_place(where)}: "
+            + ", ".join(f"{n:,} subnets {ratios[(n, where)]:.1f}x" for n in SIZES)
+        )
         # The kernel's work (three fresh connections, the answer's bytes, the
         # synced state file) is the same whoever asks for it: even a library
         # whose own code took no time could not beat this ratio.
         kernel = cycle[("lib", small, where)]["kernel_mean"]
-        print(f"  at most {cycle[('py', small, where)]['cpu'] / kernel:.1f}x at {small:,} subnets "
-              f"were the library's own work free: its kernel time alone is {kernel * 1e3:.3f} ms")
+        print(
+            f"  at most {cycle[('py', small, where)]['cpu'] / kernel:.1f}x at {small:,} subnets "
+            f"were the library's own work free: its kernel time alone is {kernel * 1e3:.3f} ms"
+        )
     nlogn = (large * math.log2(large)) / (small * math.log2(small))
     growth = {}
     for where in state_dirs:
         growth[where] = cycle[("lib", large, where)]["cpu"] / cycle[("lib", small, where)]["cpu"]
         py_growth = cycle[("py", large, where)]["cpu"] / cycle[("py", small, where)]["cpu"]
-        print(f"growth {small:,} -> {large:,} subnets, {_place(where)}: library "
-              f"{growth[where]:.1f}x, plain Python {py_growth:.1f}x "
-              f"(linear {large / small:.1f}x, n log n {nlogn:.1f}x)")
+        print(
+            f"growth {small:,} -> {large:,} subnets, {_place(where)}: library "
+            f"{growth[where]:.1f}x, plain Python {py_growth:.1f}x "
+            f"(linear {large / small:.1f}x, n log n {nlogn:.1f}x)"
+        )
     idle = results["idle"]
-    print(f"sleeping poll loop: {idle['cpu'] * 1e3:.2f} ms CPU in {idle['wall']:.2f} s of real "
-          f"sleep ({idle['cpu'] / idle['wall'] * 100:.3f} % of one core, "
-          f"{idle['wakeups']} wake-ups); for scale, {idle['wakeups']} bare time.sleep() wake-ups "
-          f"cost {idle['bare_cpu'] * 1e3:.2f} ms here")
+    print(
+        f"sleeping poll loop: {idle['cpu'] * 1e3:.2f} ms CPU in {idle['wall']:.2f} s of real "
+        f"sleep ({idle['cpu'] / idle['wall'] * 100:.3f} % of one core, "
+        f"{idle['wakeups']} wake-ups); for scale, {idle['wakeups']} bare time.sleep() wake-ups "
+        f"cost {idle['bare_cpu'] * 1e3:.2f} ms here"
+    )
     print(rule)
 
     def both(values: dict[str, str]) -> str:
@@ -284,22 +328,31 @@ def print_report(results: dict[str, Any], expected: dict[int, int], state_dirs) 
 
     small_cpu = {w: cycle[("lib", small, w)]["cpu"] for w in state_dirs}
     checks = [
-        (f"1,024-subnet cycle under {SMALL_CYCLE_LIMIT * 1e3:.0f} ms CPU",
-         {w: c < SMALL_CYCLE_LIMIT for w, c in small_cpu.items()},
-         both({w: f"{c * 1e3:.3f} ms" for w, c in small_cpu.items()})),
-        (f"1,024-subnet cycle at least {MIN_SPEEDUP:.0f}x less CPU than plain Python",
-         {w: ratios[(small, w)] >= MIN_SPEEDUP for w in state_dirs},
-         both({w: f"{ratios[(small, w)]:.1f}x" for w in state_dirs})),
-        ("growth to 100,000 subnets no worse than n log n",
-         {w: growth[w] <= nlogn for w in state_dirs},
-         both({w: f"{growth[w]:.1f}x <= {nlogn:.1f}x" for w in state_dirs})),
-        ("sleeping poll loop uses no measurable CPU",
-         {"all": idle["cpu"] / idle["wall"] < IDLE_LIMIT},
-         f"{idle['cpu'] * 1e3:.2f} ms in {idle['wall']:.1f} s"),
+        (
+            f"1,024-subnet cycle under {SMALL_CYCLE_LIMIT * 1e3:.0f} ms CPU",
+            {w: c < SMALL_CYCLE_LIMIT for w, c in small_cpu.items()},
+            both({w: f"{c * 1e3:.3f} ms" for w, c in small_cpu.items()}),
+        ),
+        (
+            f"1,024-subnet cycle at least {MIN_SPEEDUP:.0f}x less CPU than plain Python",
+            {w: ratios[(small, w)] >= MIN_SPEEDUP for w in state_dirs},
+            both({w: f"{ratios[(small, w)]:.1f}x" for w in state_dirs}),
+        ),
+        (
+            "growth to 100,000 subnets no worse than n log n",
+            {w: growth[w] <= nlogn for w in state_dirs},
+            both({w: f"{growth[w]:.1f}x <= {nlogn:.1f}x" for w in state_dirs}),
+        ),
+        (
+            "sleeping poll loop uses no measurable CPU",
+            {"all": idle["cpu"] / idle["wall"] < IDLE_LIMIT},
+            f"{idle['cpu'] * 1e3:.2f} ms in {idle['wall']:.1f} s",
+        ),
     ]
     for label, verdicts, value in checks:
-        verdict = ("met " if all(verdicts.values())
-                   else "MISS" if not any(verdicts.values()) else "part")
+        verdict = (
+            "met " if all(verdicts.values()) else "MISS" if not any(verdicts.values()) else "part"
+        )
         print(f"[{verdict}] {label}: {value}")
 
 

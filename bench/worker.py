@@ -21,8 +21,9 @@ import statistics
 import sys
 import tempfile
 import time
+from collections.abc import Callable
 from pathlib import Path
-from typing import Any, Callable
+from typing import Any
 
 from workload import BOT_TOKEN, CHAT_ID, THRESHOLD, UPDATED_AT
 
@@ -83,7 +84,9 @@ def measure_cycle(impl: str, seed_path: str, reps: int, state_dir: str) -> None:
             before = resource.getrusage(resource.RUSAGE_SELF).ru_stime
             cpu, wall, code = _timed(
                 lambda: pipeline.run_burn_watch_once(
-                    state_path=state, threshold=THRESHOLD, burn_token=BOT_TOKEN,
+                    state_path=state,
+                    threshold=THRESHOLD,
+                    burn_token=BOT_TOKEN,
                     burn_chat_id=CHAT_ID,
                 )
             )
@@ -94,28 +97,33 @@ def measure_cycle(impl: str, seed_path: str, reps: int, state_dir: str) -> None:
                 cpu_times.append(cpu)
                 wall_times.append(wall)
                 kernel_time += after - before
-        _report({
-            "cpu": statistics.median(cpu_times),
-            # The kernel's share: sockets, the loopback TCP stack, the file
-            # writes and syncs. Linux splits CPU time between user and system
-            # by sampling, so only a mean over many cycles is meaningful.
-            "kernel_mean": kernel_time / reps,
-            "cpu_min": min(cpu_times),
-            "wall": statistics.median(wall_times),
-            "baseline_rss_kib": baseline,
-            "peak_rss_kib": _peak_rss_kib(),
-        })
+        _report(
+            {
+                "cpu": statistics.median(cpu_times),
+                # The kernel's share: sockets, the loopback TCP stack, the file
+                # writes and syncs. Linux splits CPU time between user and system
+                # by sampling, so only a mean over many cycles is meaningful.
+                "kernel_mean": kernel_time / reps,
+                "cpu_min": min(cpu_times),
+                "wall": statistics.median(wall_times),
+                "baseline_rss_kib": baseline,
+                "peak_rss_kib": _peak_rss_kib(),
+            }
+        )
 
 
 def measure_stages(impl: str, seed_path: str, reps: int, state_dir: str) -> None:
     pipeline = _load(impl)
     seed = Path(seed_path).read_bytes()
     if impl == "lib":
+
         def build_map(rows):
             return {
-                (n if isinstance(n := row["netuid"], str) else str(n)):
-                    pipeline.owner_burn_from_row(row)
-                for row in rows if "netuid" in row
+                (
+                    n if isinstance(n := row["netuid"], str) else str(n)
+                ): pipeline.owner_burn_from_row(row)
+                for row in rows
+                if "netuid" in row
             }
     else:
         build_map = pipeline.burn_map
@@ -142,8 +150,10 @@ def measure_stages(impl: str, seed_path: str, reps: int, state_dir: str) -> None
         stage("save", lambda: pipeline.save_burn_state(state, values["map"], UPDATED_AT))
         stage("alert", lambda: pipeline.format_burn_alert(values["diff"], UPDATED_AT))
         stage("chunk", lambda: pipeline._chunk_text(values["alert"]))
-        stage("send", lambda: pipeline.send_burn_telegram_messages(
-            values["alert"], BOT_TOKEN, CHAT_ID))
+        stage(
+            "send",
+            lambda: pipeline.send_burn_telegram_messages(values["alert"], BOT_TOKEN, CHAT_ID),
+        )
         # The fixed price of one request: a fresh connection and a tiny answer.
         stage("request", lambda: pipeline.http_get_json("/nothing-here", {}, auth))
     if values["send"] != (True, ""):
@@ -160,11 +170,16 @@ def measure_idle(pause_path: str) -> None:
     with tempfile.TemporaryDirectory(prefix="burn-bench-") as directory:
         print("ready", flush=True)
         before = resource.getrusage(resource.RUSAGE_SELF)
-        cpu, wall, _ = _timed(lambda: bw.run_burn_poll_loop(
-            state_path=os.path.join(directory, "burn_state.json"), threshold=THRESHOLD,
-            interval_minutes=1, burn_token=BOT_TOKEN, burn_chat_id=CHAT_ID,
-            pause_path=pause_path,
-        ))
+        cpu, wall, _ = _timed(
+            lambda: bw.run_burn_poll_loop(
+                state_path=os.path.join(directory, "burn_state.json"),
+                threshold=THRESHOLD,
+                interval_minutes=1,
+                burn_token=BOT_TOKEN,
+                burn_chat_id=CHAT_ID,
+                pause_path=pause_path,
+            )
+        )
         after = resource.getrusage(resource.RUSAGE_SELF)
     wakeups = after.ru_nvcsw - before.ru_nvcsw
     # The cost of merely waking up that often, whoever sleeps.

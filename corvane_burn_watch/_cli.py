@@ -13,8 +13,9 @@ import math
 import os
 import sys
 import textwrap
+from collections.abc import Callable, Sequence
 from pathlib import Path
-from typing import Callable, NoReturn, Optional, Sequence
+from typing import NoReturn
 
 from . import _settings
 from ._signals import TerminationRequested, sigterm_as_interrupt
@@ -223,12 +224,12 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         _say(f"pause file {pause} exists: not starting (remove it to resume)")
         return 0
     # The library's floor: anything up to one minute polls once a minute.
-    minutes = args.interval_minutes if args.interval_minutes > 1 else 1
+    minutes = max(1, args.interval_minutes)
     _say(
         f"watching every {minutes:g} min, state file {state_file}, "
         + (f"pause file {pause}" if pause else "no pause file")
     )
-    telegram = dict(burn_token=creds.telegram_token, burn_chat_id=creds.telegram_chat_id)
+    telegram = {"burn_token": creds.telegram_token, "burn_chat_id": creds.telegram_chat_id}
     try:
         code = burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)
     except Exception as error:  # the watch itself may still work: go on
@@ -290,7 +291,7 @@ def _dispatch(args: argparse.Namespace) -> int:
     return WATCH_COMMANDS[args.command](args, state_file, creds)
 
 
-def main(argv: Optional[Sequence[str]] = None) -> int:
+def main(argv: Sequence[str] | None = None) -> int:
     try:
         args = build_parser().parse_args(
             _with_default_command(sys.argv[1:] if argv is None else argv)

@@ -16,8 +16,8 @@ import sys
 import tempfile
 import threading
 import time
+from collections.abc import Callable, Iterator
 from dataclasses import dataclass
-from typing import Callable, Iterator
 
 __all__ = ["add_demo_options", "run_demo"]
 
@@ -90,8 +90,8 @@ def _stay_put(rates: dict[int, float], rng: random.Random) -> None:
 
 
 def _shift_all(rates: dict[int, float], rng: random.Random) -> None:
-    for netuid in rates:
-        rates[netuid] = round(rates[netuid] + rng.uniform(0.02, 0.1), 4)
+    for netuid, rate in rates.items():
+        rates[netuid] = round(rate + rng.uniform(0.02, 0.1), 4)
 
 
 STEPS = (
@@ -187,9 +187,9 @@ def run_demo(args: argparse.Namespace) -> int:
             f"burn-watch demo: {args.subnets} simulated subnets at {service.url}, "
             f"a simulated Telegram chat at {sink.url}, state in {state_file}.\n"
             f"Messages the chat receives are printed below; the library's own log lines "
-            f"(\"[burn] ...\") go to standard error."
+            f'("[burn] ...") go to standard error.'
         )
-        telegram = dict(burn_token=BOT_TOKEN, burn_chat_id=CHAT_ID)
+        telegram = {"burn_token": BOT_TOKEN, "burn_chat_id": CHAT_ID}
 
         _narrate("startup snapshot: every subnet's rate becomes the baseline and is posted")
         failures += burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)

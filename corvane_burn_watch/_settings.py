@@ -10,9 +10,9 @@ before anything touches the network.
 from __future__ import annotations
 
 import os
+from collections.abc import Mapping, MutableMapping
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Mapping, MutableMapping, Optional
 
 __all__ = [
     "Credentials",
@@ -41,7 +41,7 @@ class Credentials:
     telegram_chat_id: str
 
 
-def read_secret(name: str, environ: Mapping[str, str]) -> Optional[str]:
+def read_secret(name: str, environ: Mapping[str, str]) -> str | None:
     """The value of ``name`` or of the file named by ``name_FILE``, trimmed.
 
     None when neither is set or the value is blank. Setting both is an error,
@@ -74,9 +74,7 @@ def load_credentials(environ: MutableMapping[str, str]) -> Credentials:
     """
     api_key = read_secret("ORBISCA_API_KEY", environ)
     if api_key is None:
-        raise SettingsError(
-            "no data service key: set ORBISCA_API_KEY (or ORBISCA_API_KEY_FILE)"
-        )
+        raise SettingsError("no data service key: set ORBISCA_API_KEY (or ORBISCA_API_KEY_FILE)")
     token = read_secret("BURN_TELEGRAM_TOKEN", environ)
     if token is None:
         raise SettingsError(

@@ -12,7 +12,7 @@ from __future__ import annotations
 import contextlib
 import signal
 import threading
-from typing import Iterator
+from collections.abc import Iterator
 
 __all__ = ["TerminationRequested", "sigterm_as_interrupt"]
 

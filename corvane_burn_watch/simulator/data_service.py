@@ -20,7 +20,8 @@ import argparse
 import json
 import threading
 import urllib.parse
-from typing import Any, Optional, Sequence
+from collections.abc import Sequence
+from typing import Any
 
 from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply
 
@@ -46,9 +47,9 @@ class FakeDataService(FakeService):
 
     def __init__(
         self,
-        rows: Optional[Sequence[dict[str, Any]]] = None,
+        rows: Sequence[dict[str, Any]] | None = None,
         *,
-        api_key: Optional[str] = None,
+        api_key: str | None = None,
         tls_context=None,
     ) -> None:
         self._lock = threading.Lock()
@@ -79,12 +80,12 @@ class FakeDataService(FakeService):
 
     # ---- failures ----
 
-    def fail(self, *replies: Reply) -> "FakeDataService":
+    def fail(self, *replies: Reply) -> FakeDataService:
         """Answers the next requests with these replies, in order."""
         self.http.script(*replies)
         return self
 
-    def rate_limit(self, count: int = 1) -> "FakeDataService":
+    def rate_limit(self, count: int = 1) -> FakeDataService:
         """Refuses the next ``count`` requests as the service does when asked too fast."""
         refusal = Reply(429, body=b"Rate Limited: too many requests", reason="Too Many Requests")
         return self.fail(*([refusal] * count))
@@ -106,7 +107,7 @@ class FakeDataService(FakeService):
         return _json_reply({"data": rows[: max(limit, 0)]})
 
 
-def main(argv: Optional[Sequence[str]] = None) -> None:
+def main(argv: Sequence[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--rows", type=int, default=8, help="number of subnets served")
     parser.add_argument("--burn", type=float, default=0.18, help="owner burn of every subnet")

@@ -21,8 +21,9 @@ import struct
 import sys
 import threading
 import time
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
-from typing import Callable, Optional, Sequence, Union
+from typing import Self
 
 __all__ = ["FakeHttpServer", "RecordedRequest", "Reply"]
 
@@ -42,29 +43,29 @@ class Reply:
 
     status: int = 200
     body: bytes = b""
-    reason: Optional[str] = None
+    reason: str | None = None
     headers: Sequence[tuple[str, str]] = ()
     delay: float = 0.0
     body_delay: float = 0.0
-    cut_after: Optional[int] = None
+    cut_after: int | None = None
     reset: bool = False
     content_length: bool = True
 
     @classmethod
-    def json(cls, text: str, status: int = 200, **kwargs) -> "Reply":
+    def json(cls, text: str, status: int = 200, **kwargs) -> Reply:
         """A reply whose body is ``text`` in UTF-8, labelled as JSON."""
-        headers = (("Content-Type", "application/json"),) + tuple(kwargs.pop("headers", ()))
+        headers = (("Content-Type", "application/json"), *tuple(kwargs.pop("headers", ())))
         return cls(status=status, body=text.encode("utf-8"), headers=headers, **kwargs)
 
 
-
-def first_header(headers: Sequence[tuple[str, str]], name: str) -> Optional[str]:
+def first_header(headers: Sequence[tuple[str, str]], name: str) -> str | None:
     """The first value of header ``name`` (any case) in ``headers``, or None."""
     lowered = name.lower()
     for key, value in headers:
         if key.lower() == lowered:
             return value
     return None
+
 
 @dataclass(frozen=True)
 class RecordedRequest:
@@ -82,7 +83,7 @@ class RecordedRequest:
         decoded as Latin-1, the way the standard library's server reads them)."""
         return self.path.encode("latin-1")
 
-    def header(self, name: str) -> Optional[str]:
+    def header(self, name: str) -> str | None:
         """The first value of header ``name`` (any case), or None."""
         return first_header(self.headers, name)
 
@@ -91,12 +92,12 @@ class RecordedRequest:
 
 
 Responder = Callable[[RecordedRequest], Reply]
-ScriptItem = Union[Reply, Responder]
+ScriptItem = Reply | Responder
 
 
 class _Handler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
-    server: "_Server"
+    server: _Server
 
     def setup(self) -> None:
         # The TLS handshake runs here, on the connection's own thread, so a
@@ -107,7 +108,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.request.settimeout(None)
         super().setup()
 
-    def log_message(self, format: str, *args) -> None:  # noqa: A002 - base class name
+    def log_message(self, format: str, *args) -> None:
         pass  # tests read server.requests instead of a log
 
     def _serve(self) -> None:
@@ -170,7 +171,7 @@ class _Server(http.server.ThreadingHTTPServer):
     daemon_threads = True
     allow_reuse_address = False
 
-    def __init__(self, owner: "FakeHttpServer", tls_context: Optional[ssl.SSLContext]):
+    def __init__(self, owner: FakeHttpServer, tls_context: ssl.SSLContext | None):
         self.owner = owner
         self.tls_context = tls_context
         super().__init__(("127.0.0.1", 0), _Handler)
@@ -199,9 +200,9 @@ class FakeHttpServer:
 
     def __init__(
         self,
-        default: Optional[Responder] = None,
+        default: Responder | None = None,
         *,
-        tls_context: Optional[ssl.SSLContext] = None,
+        tls_context: ssl.SSLContext | None = None,
     ) -> None:
         self.default = default
         self._lock = threading.Lock()
@@ -232,13 +233,13 @@ class FakeHttpServer:
 
     # ---- scripting ----
 
-    def script(self, *items: ScriptItem) -> "FakeHttpServer":
+    def script(self, *items: ScriptItem) -> FakeHttpServer:
         """Queues replies (or per-request responder callables), used in order."""
         with self._lock:
             self._queue.extend(items)
         return self
 
-    def script_first(self, *items: ScriptItem) -> "FakeHttpServer":
+    def script_first(self, *items: ScriptItem) -> FakeHttpServer:
         """Puts replies in front of whatever is already queued, keeping their order."""
         with self._lock:
             self._queue.extendleft(reversed(items))
@@ -279,7 +280,7 @@ class FakeHttpServer:
         self._server.server_close()
         self._thread.join()
 
-    def __enter__(self) -> "FakeHttpServer":
+    def __enter__(self) -> Self:
         return self
 
     def __exit__(self, *exc_info) -> None:
@@ -309,7 +310,7 @@ class FakeHttpServer:
             return Reply(500, body=b"fake server: no reply scripted for this request")
         return item if isinstance(item, Reply) else item(request)
 
-    def _record_error(self, error: Optional[BaseException]) -> None:
+    def _record_error(self, error: BaseException | None) -> None:
         if error is not None:
             with self._lock:
                 self._errors.append(error)

@@ -24,8 +24,9 @@ import json
 import threading
 import time
 import urllib.parse
+from collections.abc import Callable, Sequence
 from dataclasses import dataclass
-from typing import Any, Callable, Optional, Sequence
+from typing import Any
 
 from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply, first_header
 
@@ -45,15 +46,15 @@ class SentMessage:
     path: str
     headers: list[tuple[str, str]]
     body: bytes
-    fields: Optional[list[tuple[str, str]]]
+    fields: list[tuple[str, str]] | None
 
     @property
-    def token(self) -> Optional[str]:
+    def token(self) -> str | None:
         """The token between "/bot" and the method name, or None."""
         bot, _, method = self.path.rpartition("/")
         return bot[len(_METHOD_PREFIX) :] if bot.startswith(_METHOD_PREFIX) and method else None
 
-    def field(self, name: str) -> Optional[str]:
+    def field(self, name: str) -> str | None:
         """The first value of form field ``name``, or None."""
         for key, value in self.fields or ():
             if key == name:
@@ -61,18 +62,18 @@ class SentMessage:
         return None
 
     @property
-    def text(self) -> Optional[str]:
+    def text(self) -> str | None:
         return self.field("text")
 
     @property
-    def chat_id(self) -> Optional[str]:
+    def chat_id(self) -> str | None:
         return self.field("chat_id")
 
-    def header(self, name: str) -> Optional[str]:
+    def header(self, name: str) -> str | None:
         return first_header(self.headers, name)
 
 
-def _decode_form(body: bytes) -> Optional[list[tuple[str, str]]]:
+def _decode_form(body: bytes) -> list[tuple[str, str]] | None:
     try:
         return urllib.parse.parse_qsl(
             body.decode("ascii"), keep_blank_values=True, strict_parsing=True, errors="strict"
@@ -94,9 +95,9 @@ class TelegramSink(FakeService):
 
     def __init__(
         self,
-        token: Optional[str] = None,
+        token: str | None = None,
         *,
-        on_message: Optional[Callable[[SentMessage], None]] = None,
+        on_message: Callable[[SentMessage], None] | None = None,
         tls_context=None,
     ) -> None:
         self.token = token
@@ -113,7 +114,7 @@ class TelegramSink(FakeService):
         document = {"ok": False, "error_code": error_code, "description": description}
         return _api_reply(document, status=error_code)
 
-    def fail(self, *replies: Reply | Callable[[RecordedRequest], Reply]) -> "TelegramSink":
+    def fail(self, *replies: Reply | Callable[[RecordedRequest], Reply]) -> TelegramSink:
         """Answers the next requests with these replies (or responders), in order.
 
         Scripted requests are recorded but not answered as messages.
@@ -128,7 +129,7 @@ class TelegramSink(FakeService):
         """Every POST received, scripted or not, in arrival order."""
         return [_sent(request) for request in self.http.requests if request.method == "POST"]
 
-    def texts(self) -> list[Optional[str]]:
+    def texts(self) -> list[str | None]:
         return [message.text for message in self.messages]
 
     # ---- the server ----
@@ -166,7 +167,7 @@ def _sent(request: RecordedRequest) -> SentMessage:
     )
 
 
-def main(argv: Optional[Sequence[str]] = None) -> None:
+def main(argv: Sequence[str] | None = None) -> None:
     parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     parser.add_argument("--token", default=None, help="the only bot token accepted")
     args = parser.parse_args(argv)

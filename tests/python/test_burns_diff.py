@@ -50,8 +50,13 @@ def test_diff_burns(prev, current, threshold, expected):
 
 # Id texts in the forms an integer can take: signs, zeros, underscores, spaces.
 id_texts = st.builds(
-    lambda n, zeros, sign, pad, grouped: pad + (sign if n >= 0 else "-") + "0" * zeros
-    + (f"{abs(n):_}" if grouped else str(abs(n))) + pad,
+    lambda n, zeros, sign, pad, grouped: (
+        pad
+        + (sign if n >= 0 else "-")
+        + "0" * zeros
+        + (f"{abs(n):_}" if grouped else str(abs(n)))
+        + pad
+    ),
     st.integers(-(10**25), 10**25),
     st.integers(0, 2),
     st.sampled_from(["", "+"]),
@@ -62,7 +67,7 @@ id_texts = st.builds(
 
 @given(st.dictionaries(id_texts, st.sampled_from(["0", "1", "x"]), max_size=30))
 def test_order_matches_python_int_sort(current):
-    prev = {key: "0" for key in current}
+    prev = dict.fromkeys(current, "0")
     changed = [key for key in sorted(current, key=int) if current[key] != "0"]
     assert [triple[0] for triple in bw.diff_burns(prev, current, 0.5)] == changed
 

@@ -79,8 +79,15 @@ def test_layout_matches_python_json_and_round_trips(tmp_path, burns, updated):
         pytest.param(
             b' {"owner_burn_rate": {"a": 7, "b": 1E2, "c": true, "d": false, "e": [1, "x"],'
             b' "f": 123456789012345678901234567890, "g": -0}}\n',
-            {"a": "7", "b": "100.0", "c": "True", "d": "False", "e": "[1, 'x']",
-             "f": "123456789012345678901234567890", "g": "0"},
+            {
+                "a": "7",
+                "b": "100.0",
+                "c": "True",
+                "d": "False",
+                "e": "[1, 'x']",
+                "f": "123456789012345678901234567890",
+                "g": "0",
+            },
             id="values-as-text",
         ),
         pytest.param(
@@ -115,8 +122,13 @@ def test_load_errors(tmp_path, content, error):
 
 def test_paths_that_are_not_regular_files_give_empty_map(tmp_path):
     (tmp_path / "dangling").symlink_to(tmp_path / "nowhere")
-    for path in ["", str(tmp_path), str(tmp_path / "missing"), str(tmp_path / "dangling"),
-                 str(tmp_path / "a\0b")]:
+    for path in [
+        "",
+        str(tmp_path),
+        str(tmp_path / "missing"),
+        str(tmp_path / "dangling"),
+        str(tmp_path / "a\0b"),
+    ]:
         assert bw.load_burn_state(path) == {}
 
 

@@ -60,9 +60,10 @@ def finish(process: subprocess.Popen, timeout: float = 60) -> tuple[int, str, st
 
 @pytest.fixture
 def fakes(tmp_path):
-    with FakeDataService(make_rows(4, burn=0.1), api_key=API_KEY) as service, TelegramSink(
-        token=TOKEN
-    ) as sink:
+    with (
+        FakeDataService(make_rows(4, burn=0.1), api_key=API_KEY) as service,
+        TelegramSink(token=TOKEN) as sink,
+    ):
         env = {
             "ORBISCA_API_BASE": service.url,
             "ORBISCA_API_KEY": API_KEY,
@@ -194,7 +195,7 @@ def test_run_goes_on_to_the_loop_after_a_failed_snapshot(tmp_path, fakes, proces
 
 
 @pytest.mark.parametrize(
-    "signum, code, said",
+    ("signum", "code", "said"),
     [
         (signal.SIGTERM, 143, "burn-watch: stopped by SIGTERM"),
         (signal.SIGINT, 130, "burn-watch: interrupted"),

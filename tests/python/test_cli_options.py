@@ -30,9 +30,10 @@ def fakes(tmp_path, monkeypatch):
             monkeypatch.delenv(name)
     monkeypatch.setenv("HOME", str(tmp_path / "home"))
     monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "xdg"))
-    with FakeDataService(make_rows(3, burn=0.2), api_key=API_KEY) as service, TelegramSink(
-        token=TOKEN
-    ) as sink:
+    with (
+        FakeDataService(make_rows(3, burn=0.2), api_key=API_KEY) as service,
+        TelegramSink(token=TOKEN) as sink,
+    ):
         monkeypatch.setenv("ORBISCA_API_BASE", service.url)
         monkeypatch.setenv("ORBISCA_API_KEY", API_KEY)
         monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
@@ -71,7 +72,7 @@ def _nothing(tmp_path, monkeypatch):
 
 
 @pytest.mark.parametrize(
-    "argv, setup, message",
+    ("argv", "setup", "message"),
     [
         (["--threshold", "abc"], _nothing, "argument --threshold: not a number: 'abc'"),
         (["once", "--threshold", "-0.5"], _nothing, "argument --threshold: must be a number >= 0"),
@@ -115,8 +116,6 @@ def _nothing(tmp_path, monkeypatch):
         "telegram_base_empty",
     ],
 )
-
-
 def test_bad_settings_exit_2_with_one_line_before_any_traffic(
     tmp_path, monkeypatch, capfd, fakes, argv, setup, message
 ):
@@ -150,7 +149,7 @@ def test_secrets_from_files_are_trimmed(tmp_path, monkeypatch, fakes, padding):
 
 
 @pytest.mark.parametrize(
-    "xdg, expected",
+    ("xdg", "expected"),
     [
         ("{tmp}/xdg", "{tmp}/xdg/corvane-burn-watch/burn_state.json"),
         (None, "{tmp}/home/.local/state/corvane-burn-watch/burn_state.json"),

@@ -23,7 +23,7 @@ def get(server, reply, path="/x", params=None, auth="key"):
 
 
 @pytest.mark.parametrize(
-    "value, expected",
+    ("value", "expected"),
     [
         ("https://data.example", "https://data.example"),
         ("https://data.example/", "https://data.example"),
@@ -48,7 +48,7 @@ def test_api_base_default_is_an_https_origin(monkeypatch):
 
 
 @pytest.mark.parametrize(
-    "value, expected",
+    ("value", "expected"),
     [
         (None, None),
         ("", None),
@@ -92,7 +92,7 @@ def test_environment_is_read_on_every_call(monkeypatch):
 
 
 @pytest.mark.parametrize(
-    "params, target",
+    ("params", "target"),
     [
         ({"limit": 1024, "order": "netuid_asc"}, "/x?limit=1024&order=netuid_asc"),
         ({"order": "netuid_asc", "limit": 1024}, "/x?order=netuid_asc&limit=1024"),
@@ -154,15 +154,31 @@ def test_success_object_keeps_member_order(server):
     assert payload["a"] == [True, None]
 
 
-WHOLE_NUMBERS = [0, 7, -7, 10**17, 10**18 - 1, -(10**18 - 1), 10**18, -(10**18), 2**63 - 1,
-                 2**63, -(2**63), -(2**63) - 1, 10**30, -(10**30)]
+WHOLE_NUMBERS = [
+    0,
+    7,
+    -7,
+    10**17,
+    10**18 - 1,
+    -(10**18 - 1),
+    10**18,
+    -(10**18),
+    2**63 - 1,
+    2**63,
+    -(2**63),
+    -(2**63) - 1,
+    10**30,
+    -(10**30),
+]
 
 
 def test_success_values_come_back_as_pythons_own_decoder_gives_them(server):
     # Rows sharing their member names, and whole numbers on both sides of
     # what a machine word holds.
-    rows = [{"netuid": n, "name": f"subnet-{i}", "burn": 0.25 * i, "ok": i % 2 == 0, "x": None}
-            for i, n in enumerate(WHOLE_NUMBERS)]
+    rows = [
+        {"netuid": n, "name": f"subnet-{i}", "burn": 0.25 * i, "ok": i % 2 == 0, "x": None}
+        for i, n in enumerate(WHOLE_NUMBERS)
+    ]
     body = json.dumps({"data": rows, "-0": -0, "-0.0": -0.0}).encode()
     payload = get(server, Reply(200, body))
     assert payload == json.loads(body)
@@ -180,7 +196,7 @@ def test_every_2xx_status_is_a_success(server, status):
 
 
 @pytest.mark.parametrize(
-    "body, kind",
+    ("body", "kind"),
     [(b"[1, 2]", "list"), (b'"text"', "str"), (b"42", "int"), (b"4.5", "float"), (b"true", "bool")],
 )
 def test_success_of_another_json_kind_is_a_value_error(server, body, kind):
@@ -214,7 +230,7 @@ def test_parse_failure_payload_keeps_first_500_code_points(server, body):
 
 
 @pytest.mark.parametrize(
-    "reply, message",
+    ("reply", "message"),
     [
         (Reply(429, b"Too many requests, slow down"), "Too many requests, slow down"),
         (Reply(503), "Service Unavailable"),
@@ -237,7 +253,7 @@ def test_http_error_payload(server, reply, message):
 
 
 @pytest.mark.parametrize(
-    "body, expected",
+    ("body", "expected"),
     [
         ('{"message": "Not Found"}', [("message", "Not Found"), ("http_status", 404)]),
         ("{}", [("http_status", 404)]),

@@ -16,7 +16,7 @@ DEFAULT_PAUSES = [2.0, 3.6, 6.48, 11.664, 20.9952]
 
 
 @pytest.mark.parametrize(
-    "payload, limited",
+    ("payload", "limited"),
     [
         ({"status_code": 429}, True),
         ({"status_code": 429.0}, True),
@@ -56,7 +56,7 @@ def test_is_rate_limited_wants_a_mapping(payload):
 
 
 @pytest.mark.parametrize(
-    "replies, max_retries, requests, expected_pauses",
+    ("replies", "max_retries", "requests", "expected_pauses"),
     [
         ([SUCCESS], 6, 1, []),
         ([REFUSAL, SUCCESS], 6, 2, [2.0]),
@@ -67,7 +67,7 @@ def test_is_rate_limited_wants_a_mapping(payload):
             [REFUSAL] * 10,
             10,
             10,
-            DEFAULT_PAUSES + [37.79136, 68.024448, 120.0, 120.0],
+            [*DEFAULT_PAUSES, 37.79136, 68.024448, 120.0, 120.0],
         ),
     ],
 )

@@ -69,7 +69,7 @@ def test_any_non_empty_data_is_returned_as_is(service, data):
 
 
 @pytest.mark.parametrize(
-    "reply, response",
+    ("reply", "response"),
     [
         (
             Reply(500, b"upstream exploded"),
@@ -128,7 +128,7 @@ def test_six_refusals_give_the_last_refusal(service, pauses):
 
 
 @pytest.mark.parametrize(
-    "reply, error",
+    ("reply", "error"),
     [(Reply(200, b"null"), TypeError), (Reply(200, b"[]"), ValueError)],
 )
 def test_answers_that_are_not_objects_raise(service, reply, error):

@@ -55,8 +55,7 @@ def test_other_threads_run_during_a_network_wait(server):
     server.script(answer)
     call = Background(lambda: bw.http_get_json("/x", {}, "k"))
     assert arrived.wait(20)
-    for step in range(5000):  # Python work on this thread while the call is pending
-        progress.append(step)
+    progress.extend(range(5000))  # Python work on this thread while the call is pending
     assert call.thread.is_alive()
     release.set()
     assert call.join() == {"seen": 5000}

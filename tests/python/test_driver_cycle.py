@@ -3,7 +3,7 @@ of the data service and of Telegram."""
 
 from __future__ import annotations
 
-import datetime
+import datetime as dt
 import json
 from pathlib import Path
 
@@ -19,7 +19,7 @@ TOKEN = "4242:cycle-token"
 CHAT = "-100777"
 UPDATED_AT = "2026-03-01T12:00:00Z"
 # Within the same second as UPDATED_AT: the timestamp is truncated, not rounded.
-CLOCK = datetime.datetime(2026, 3, 1, 12, 0, 0, 900000, tzinfo=datetime.timezone.utc).timestamp()
+CLOCK = dt.datetime(2026, 3, 1, 12, 0, 0, 900000, tzinfo=dt.UTC).timestamp()
 
 
 class Watch:
@@ -145,7 +145,7 @@ def test_alert_count_is_changes_not_chunks(watch, capfd):
 
 
 @pytest.mark.parametrize(
-    "reply, logged",
+    ("reply", "logged"),
     [
         (Reply.json('{"data": []}'), {"error": "no_subnet_rows", "response": {"data": []}}),
         (
@@ -199,7 +199,7 @@ def test_no_api_key_returns_1_before_any_traffic(watch, capfd, monkeypatch, key,
 
 
 @pytest.mark.parametrize(
-    "token, refusal, detail",
+    ("token", "refusal", "detail"),
     [
         (TOKEN, TelegramSink.refusal("Bad Request: chat not found"), "Bad Request: chat not found"),
         (TOKEN, Reply.json('{"ok": false, "error_code": 400}'), "{'ok': False, 'error_code': 400}"),
@@ -283,7 +283,7 @@ def test_snapshot_counts_every_row_and_saves_those_with_netuid(watch, capfd):
 
 
 @pytest.mark.parametrize(
-    "netuid, key",
+    ("netuid", "key"),
     [(7, "7"), ("07", "07"), (7.0, "7.0"), (None, "None"), (True, "True"), (False, "False")],
 )
 def test_keys_are_netuid_text_forms(watch, netuid, key):
@@ -332,8 +332,8 @@ def test_rows_that_are_not_a_list_are_an_error(watch, data):
 # ---- arguments -------------------------------------------------------------------------
 
 
-ONCE = dict(state_path="s", threshold=0.1, burn_token="t", burn_chat_id="c")
-SNAPSHOT = dict(state_path="s", burn_token="t", burn_chat_id="c")
+ONCE = {"state_path": "s", "threshold": 0.1, "burn_token": "t", "burn_chat_id": "c"}
+SNAPSHOT = {"state_path": "s", "burn_token": "t", "burn_chat_id": "c"}
 LOOP = dict(ONCE, interval_minutes=5, pause_path="")
 
 

@@ -12,8 +12,8 @@ import os
 import signal
 import threading
 import time
+from collections.abc import Callable
 from pathlib import Path
-from typing import Callable, Optional
 
 import pytest
 
@@ -32,7 +32,7 @@ class Sleeps:
         self.steps: list[float] = []
         self.actions: dict[int, Callable[[], None]] = {}
 
-    def at(self, step: int, action: Callable[[], None]) -> "Sleeps":
+    def at(self, step: int, action: Callable[[], None]) -> Sleeps:
         self.actions[step] = action
         return self
 
@@ -59,7 +59,7 @@ def service(monkeypatch):
         yield fake
 
 
-def run_loop(tmp_path: Path, interval_minutes: float = 1, pause: Optional[Path] = None) -> None:
+def run_loop(tmp_path: Path, interval_minutes: float = 1, pause: Path | None = None) -> None:
     bw.run_burn_poll_loop(
         state_path=str(tmp_path / "state.json"),
         threshold=0.01,
@@ -74,7 +74,7 @@ def run_loop(tmp_path: Path, interval_minutes: float = 1, pause: Optional[Path] 
 
 
 @pytest.mark.parametrize(
-    "make, paused",
+    ("make", "paused"),
     [
         (lambda p: p.write_text("x"), True),
         (lambda p: p.write_bytes(b""), True),
@@ -105,7 +105,7 @@ def test_empty_pause_path_switches_pausing_off():
 
 
 @pytest.mark.parametrize(
-    "interval, steps",
+    ("interval", "steps"),
     [(2.5, [1.0, 1.0, 0.5]), (3, [1.0, 1.0, 1.0]), (0.3, [0.3]), (0, []), (-2, []), (math.nan, [])],
 )
 def test_sleep_until_interval_steps(sleeps, interval, steps):
@@ -114,7 +114,7 @@ def test_sleep_until_interval_steps(sleeps, interval, steps):
 
 
 @pytest.mark.parametrize(
-    "interval, create_at, steps_taken",
+    ("interval", "create_at", "steps_taken"),
     [(0, None, 0), (5, None, 0), (5, 2, 2), (2.5, 3, 3)],
     ids=["zero_interval", "present_at_start", "during_a_step", "during_the_last_step"],
 )
@@ -142,7 +142,7 @@ def test_pause_file_at_start_stops_at_once(tmp_path, sleeps, service, capfd):
 
 
 @pytest.mark.parametrize(
-    "minutes, seconds",
+    ("minutes", "seconds"),
     [(0.5, 60), (1, 60), (1.5, 90), (2, 120), (0, 60), (-1, 60), (math.nan, 60)],
 )
 def test_first_cycle_comes_one_interval_after_the_start(
@@ -163,7 +163,7 @@ def test_first_cycle_comes_one_interval_after_the_start(
 
 
 @pytest.mark.parametrize(
-    "create_at, cycles",
+    ("create_at", "cycles"),
     [(1, 0), (60, 0), (61, 1), (120, 1), (121, 2), (125, 2)],
 )
 def test_pause_file_created_after_n_steps(tmp_path, sleeps, service, capfd, create_at, cycles):

@@ -106,8 +106,11 @@ def long_json_without_description() -> str:
             (False, "HTTP Error 503: Service Unavailable"),
             id="empty-error-body",
         ),
-        pytest.param(Reply(429, reason="Slow Down"), (False, "HTTP Error 429: Slow Down"),
-                     id="empty-error-body-own-reason"),
+        pytest.param(
+            Reply(429, reason="Slow Down"),
+            (False, "HTTP Error 429: Slow Down"),
+            id="empty-error-body-own-reason",
+        ),
     ],
 )
 def test_delivery_result(sink, reply, expected):
@@ -123,8 +126,9 @@ def test_delivery_result(sink, reply, expected):
     "reply",
     [
         pytest.param(Reply(200, body=b'{"ok": true}' * 10, cut_after=5), id="success-body-short"),
-        pytest.param(Reply(200, body=b'{"ok": true}' * 10, cut_after=5, reset=True),
-                     id="success-body-reset"),
+        pytest.param(
+            Reply(200, body=b'{"ok": true}' * 10, cut_after=5, reset=True), id="success-body-reset"
+        ),
     ],
 )
 def test_failure_while_reading_success_body_is_a_result(sink, reply):
@@ -146,8 +150,11 @@ def test_refused_connection_is_a_result(monkeypatch):
         pytest.param(Reply(200, body=b"<html>ok</html>"), ValueError, id="success-not-json"),
         pytest.param(Reply.json("[true]"), ValueError, id="success-json-list"),
         # Without a length a clean close ends the body, here in the middle of the JSON.
-        pytest.param(Reply(200, body=b'{"ok": true}', content_length=False, cut_after=4),
-                     ValueError, id="success-body-closed-early-without-length"),
+        pytest.param(
+            Reply(200, body=b'{"ok": true}', content_length=False, cut_after=4),
+            ValueError,
+            id="success-body-closed-early-without-length",
+        ),
         pytest.param(Reply(200, body=b'{"ok": "\xff"}'), UnicodeDecodeError, id="success-not-utf8"),
         pytest.param(Reply.json('["no"]', status=400), ValueError, id="error-json-list"),
         pytest.param(Reply(400, body=b"\xc3("), UnicodeDecodeError, id="error-not-utf8"),
@@ -259,7 +266,7 @@ def test_short_text_is_one_message_without_numbering(sink, pauses):
 def test_three_chunks_are_numbered_and_paused_between(sink, pauses):
     assert bw.send_burn_telegram_messages(three_chunk_text(), TOKEN, CHAT) == (True, "")
     assert sink.texts() == [
-        f"({k}/3)\nT\nD\nN\n\n{letter * 3000}" for k, letter in zip((1, 2, 3), "abc")
+        f"({k}/3)\nT\nD\nN\n\n{letter * 3000}" for k, letter in zip((1, 2, 3), "abc", strict=False)
     ]
     assert pauses == [0.4, 0.4]
 

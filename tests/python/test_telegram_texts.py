@@ -73,7 +73,7 @@ def test_format_burn_alert_rejects(changes, updated_at, error):
 
 def snapshot(*lines, count=None):
     header = ["Subnet owner burn rates (startup)", f"{AT} UTC", f"{count}"]
-    return "\n".join(header + [""] + list(lines))
+    return "\n".join([*header, "", *list(lines)])
 
 
 @pytest.mark.parametrize(
@@ -119,20 +119,38 @@ def snapshot(*lines, count=None):
         ),
         pytest.param(
             [{"netuid": 7.9}, {"netuid": 7}, {"netuid": -7.9}, {"netuid": True}, {"netuid": "0_7"}],
-            snapshot("SN-7.9: 0.0000", "SNTrue: 0.0000", "SN7.9: 0.0000", "SN7: 0.0000",
-                     "SN0_7: 0.0000", count="5 subnets"),
+            snapshot(
+                "SN-7.9: 0.0000",
+                "SNTrue: 0.0000",
+                "SN7.9: 0.0000",
+                "SN7: 0.0000",
+                "SN0_7: 0.0000",
+                count="5 subnets",
+            ),
             id="fractions-cut-toward-zero-bools-as-numbers",
         ),
         pytest.param(
             [{"netuid": 10**30}, {"netuid": 5}, {"netuid": -(10**30)}, {"netuid": 1e300}],
-            snapshot(f"SN{-(10**30)}: 0.0000", "SN5: 0.0000", f"SN{10**30}: 0.0000",
-                     "SN1e+300: 0.0000", count="4 subnets"),
+            snapshot(
+                f"SN{-(10**30)}: 0.0000",
+                "SN5: 0.0000",
+                f"SN{10**30}: 0.0000",
+                "SN1e+300: 0.0000",
+                count="4 subnets",
+            ),
             id="ids-beyond-64-bits",
         ),
         pytest.param(
             [{"netuid": 1, "incentive_burn": b} for b in (None, False, 1e-05, 100, "0.0", True)],
-            snapshot("SN1: 0.0000", "SN1: 0.0000", "SN1: 0.0000", "SN1: 100.0000",
-                     "SN1: 0.0000", "SN1: True", count="6 subnets"),
+            snapshot(
+                "SN1: 0.0000",
+                "SN1: 0.0000",
+                "SN1: 0.0000",
+                "SN1: 100.0000",
+                "SN1: 0.0000",
+                "SN1: True",
+                count="6 subnets",
+            ),
             id="burns-through-owner-burn-rules",
         ),
     ],

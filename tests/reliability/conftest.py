@@ -3,16 +3,13 @@
 from __future__ import annotations
 
 import sys
+from collections.abc import Iterator
 from pathlib import Path
-from typing import Iterator
 
 import pytest
 
 # The tests import their helpers (harness.py) from this folder.
 sys.path.insert(0, str(Path(__file__).parent))
-
-from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows  # noqa: E402
-from corvane_burn_watch.simulator.telegram_sink import TelegramSink  # noqa: E402
 
 from harness import (
     API_KEY,
@@ -22,7 +19,10 @@ from harness import (
     Watch,
     assert_no_token,
     make_watch,
-)  # noqa: E402
+)
+
+from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
+from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
 
 @pytest.fixture(autouse=True)

@@ -13,8 +13,8 @@ import json
 import socket
 import threading
 import traceback
+from collections.abc import Iterator
 from pathlib import Path
-from typing import Iterator, Optional
 
 import pytest
 
@@ -131,7 +131,7 @@ def make_watch(state: Path, fakes: tuple[FakeDataService, TelegramSink], stderr:
     return watch
 
 
-def one_line_json(line: str, prefix: str) -> Optional[dict]:
+def one_line_json(line: str, prefix: str) -> dict | None:
     """The JSON document of a log line, after its prefix."""
     assert line.startswith(prefix), line
     return json.loads(line[len(prefix) :])

@@ -12,8 +12,8 @@ import contextlib
 import errno
 import os
 import subprocess
+from collections.abc import Iterator
 from pathlib import Path
-from typing import Iterator
 
 import pytest
 

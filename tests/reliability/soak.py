@@ -25,7 +25,7 @@ import tempfile
 import threading
 import time
 from pathlib import Path
-from typing import Optional
+from typing import Self
 
 TOKEN = "9911:AAE-soak_SECRET.token"
 API_KEY = "soak-key"
@@ -102,10 +102,10 @@ class StderrFile:
     line can be counted and searched for the token afterwards."""
 
     def __init__(self) -> None:
-        self.file = tempfile.TemporaryFile(mode="w+b")
-        self.saved: Optional[int] = None
+        self.file = tempfile.TemporaryFile(mode="w+b")  # noqa: SIM115 - closed in __exit__
+        self.saved: int | None = None
 
-    def __enter__(self) -> "StderrFile":
+    def __enter__(self) -> Self:
         sys.stderr.flush()
         self.saved = os.dup(2)
         os.dup2(self.file.fileno(), 2)
@@ -154,7 +154,7 @@ def soak(cycles: int, subnets: int) -> int:
                         state_path=str(state), threshold=0.0, burn_token=TOKEN, burn_chat_id="-1"
                     )
                     outcomes[f"returned {result}"] += 1
-                except Exception as error:  # noqa: BLE001 - counted and searched below
+                except Exception as error:
                     outcomes[type(error).__name__] += 1
                     if TOKEN in str(error) or TOKEN in repr(error):
                         outcomes["token in an error"] += 1

@@ -8,11 +8,10 @@ import socket
 import time
 
 import pytest
+from harness import SUBNETS, SilentServer, make_watch, one_line_json, raised
 
 from corvane_burn_watch.simulator.data_service import make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
-
-from harness import SUBNETS, SilentServer, make_watch, one_line_json, raised
 
 FETCH_FAILED = "[burn] fetch failed: "
 RETRY_PAUSES = [2.0, 3.6, 6.48, 11.664, 20.9952]

@@ -8,12 +8,11 @@ from __future__ import annotations
 import time
 
 import pytest
+from harness import SilentServer, raised
 
 from corvane_burn_watch.simulator.data_service import make_rows
 from corvane_burn_watch.simulator.http_fake import RecordedRequest, Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
-
-from harness import SilentServer, raised
 
 FAILED = "[burn] telegram failed: "
 
