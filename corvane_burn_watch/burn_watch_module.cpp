@@ -17,8 +17,8 @@
 #include <utility>
 
 #include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/http_client.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
@@ -145,6 +145,37 @@ nb::dict from_object(const json::Object& object) {
   return PythonValues().from(object);
 }
 
+const std::string& burn_text(const json::Value& burn) {
+  if (const std::string* text = burn.as_text()) return *text;
+  throw cbw::TypeError(std::string("a burn value must be str, not ") + burn.kind_name());
+}
+
+cbw::ChangeList to_changes(nb::handle changes) {
+  json::Value list = to_value(changes);
+  cbw::ChangeList out;
+  for (const json::Value& change : *list.as_list()) {
+    const json::Array* items = change.as_list();
+    if (!items)
+      throw cbw::TypeError(std::string("a change must be a sequence of 3 items, not ") +
+                           change.kind_name());
+    if (items->size() != 3)
+      throw cbw::ValueError(
+          "a change must hold exactly 3 items (subnet id, old burn, new burn), got " +
+          std::to_string(items->size()));
+    out.push_back({cbw::python_text::plain_text((*items)[0]), burn_text((*items)[1]),
+                   burn_text((*items)[2])});
+  }
+  return out;
+}
+
+std::vector<cbw::SubnetRow> to_rows(nb::handle rows) {
+  json::Value list = to_value(rows);
+  std::vector<cbw::SubnetRow> out;
+  for (json::Value& row : *list.as_list())
+    out.push_back(cbw::SubnetRow::from_value(std::move(row), "a subnet row"));
+  return out;
+}
+
 // A delivery result as the (ok, detail) pair a host unpacks.
 std::pair<bool, std::string> as_pair(cbw::DeliveryResult result) {
   return {result.ok, std::move(result.detail)};
@@ -195,7 +226,7 @@ auto call_host(F&& f) {
 void install_interrupt_check() {
   const unsigned long main_thread = nb::cast<unsigned long>(
       nb::module_::import_("threading").attr("main_thread")().attr("ident"));
-  cbw::platform::set_interrupt_check([main_thread] {
+  cbw::host::set_interrupt_check([main_thread] {
     if (PyThread_get_thread_ident() != main_thread) return;
     using clock = std::chrono::steady_clock;
     static thread_local clock::time_point last_check;
@@ -211,17 +242,17 @@ void install_interrupt_check() {
 }
 
 void set_sleep(nb::object fn) {
-  if (fn.is_none()) return cbw::platform::set_sleep({});
+  if (fn.is_none()) return cbw::host::set_sleep({});
   if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("sleep function must be callable");
-  cbw::platform::set_sleep([held = hold_callable(fn)](double seconds) {
+  cbw::host::set_sleep([held = hold_callable(fn)](double seconds) {
     call_host([&] { nb::handle(held.get())(seconds); });
   });
 }
 
 void set_clock(nb::object fn) {
-  if (fn.is_none()) return cbw::platform::set_clock({});
+  if (fn.is_none()) return cbw::host::set_clock({});
   if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("clock function must be callable");
-  cbw::platform::set_clock([held = hold_callable(fn)] {
+  cbw::host::set_clock([held = hold_callable(fn)] {
     return call_host([&] {
       nb::object result = nb::handle(held.get())();
       double seconds = PyFloat_AsDouble(result.ptr());
@@ -232,9 +263,9 @@ void set_clock(nb::object fn) {
 }
 
 void clear_host_seams() {
-  cbw::platform::set_sleep({});
-  cbw::platform::set_clock({});
-  cbw::platform::set_interrupt_check({});
+  cbw::host::set_sleep({});
+  cbw::host::set_clock({});
+  cbw::host::set_interrupt_check({});
 }
 
 // ---- Errors ------------------------------------------------------------------
@@ -404,15 +435,15 @@ NB_MODULE(burn_watch, m) {
   m.def(
       "format_burn_alert",
       [](nb::list changes, const std::string& updated_at) {
-        json::Value list = to_value(changes);
-        return without_gil([&] { return cbw::format_burn_alert(*list.as_list(), updated_at); });
+        cbw::ChangeList list = to_changes(changes);
+        return without_gil([&] { return cbw::format_burn_alert(list, updated_at); });
       },
       "changes"_a, "updated_at"_a, "The alert text: header, then one line per (id, old, new).");
   m.def(
       "format_burn_snapshot",
       [](nb::list rows, const std::string& updated_at) {
-        json::Value list = to_value(rows);
-        return without_gil([&] { return cbw::format_burn_snapshot(*list.as_list(), updated_at); });
+        std::vector<cbw::SubnetRow> list = to_rows(rows);
+        return without_gil([&] { return cbw::format_burn_snapshot(list, updated_at); });
       },
       "rows"_a, "updated_at"_a, "The startup table of every row's burn, in numeric subnet order.");
   // A limit beyond the range of long long splits exactly as the nearest one

@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 #include "fuzz/fuzz_check.hpp"
 #include "fuzz/reference_utf8.hpp"
 

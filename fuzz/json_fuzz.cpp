@@ -12,14 +12,16 @@
 #include <string_view>
 
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/write.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 #include "fuzz/fuzz_check.hpp"
 #include "fuzz/reference_utf8.hpp"
 
 namespace cbw = corvane_burn_watch;
 namespace json = corvane_burn_watch::json;
+namespace python_text = corvane_burn_watch::python_text;
 
 namespace {
 
@@ -119,7 +121,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   FUZZ_CHECK(is_ascii(indented), indented);
   FUZZ_CHECK(json::write_indented_sorted(decode_own_output(indented)) == indented, indented);
 
-  const std::string shown = json::text_form(value);
+  const std::string shown = python_text::text_form(value);
   FUZZ_CHECK(fuzz::reference_utf8_valid(shown), fuzz::printable(shown));
   return 0;
 }

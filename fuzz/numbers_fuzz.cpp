@@ -15,7 +15,7 @@
 #include <string_view>
 #include <vector>
 
-#include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "fuzz/fuzz_check.hpp"
 
 namespace numbers = corvane_burn_watch::numbers;

@@ -16,8 +16,9 @@
 #include <string>
 #include <string_view>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
 #include "fuzz/fuzz_check.hpp"
 #include "fuzz/reference_utf8.hpp"
 

@@ -4,8 +4,9 @@
 #include <unordered_map>
 #include <vector>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
 
 namespace corvane_burn_watch {
 namespace {

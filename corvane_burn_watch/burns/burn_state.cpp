@@ -6,11 +6,13 @@
 #include <cerrno>
 #include <optional>
 
-#include "corvane_burn_watch/burn_watch.hpp"
 #include "corvane_burn_watch/burns/atomic_file.hpp"
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/write.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 
 namespace corvane_burn_watch {
 namespace {
@@ -79,7 +81,7 @@ BurnMap load_burn_state(const std::string& path) {
   // object becomes the map itself: values that are not text are turned into
   // text where they stand, and nothing is copied.
   for (json::Member& member : *stored_burns)
-    if (!member.value.is_text()) member.value = json::plain_text(member.value);
+    if (!member.value.is_text()) member.value = python_text::plain_text(member.value);
   return std::move(*stored_burns);
 }
 

@@ -2,19 +2,30 @@
 #include <cmath>
 #include <optional>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
 
 namespace corvane_burn_watch {
+namespace {
+
+std::string burn_text(const Value* burn) {
+  // Missing, null, false, zero in any form and empty containers all mean "no burn".
+  if (!burn || !burn->truthy()) return "0";
+  return python_text::plain_text(*burn);
+}
+
+}  // namespace
+
+std::string owner_burn_from_row(const SubnetRow& row) {
+  return burn_text(row.incentive_burn ? &*row.incentive_burn : nullptr);
+}
 
 std::string owner_burn_from_row(const Value& row) {
   const Object* fields = row.as_object();
   if (!fields) throw TypeError(std::string("row must be a dict, not ") + row.kind_name());
-  const Value* burn = fields->find("incentive_burn");
-  // Missing, null, false, zero in any form and empty containers all mean "no burn".
-  if (!burn || !burn->truthy()) return "0";
-  return json::plain_text(*burn);
+  return burn_text(fields->find("incentive_burn"));
 }
 
 std::string format_owner_burn(std::string_view value) {

@@ -1,31 +1,44 @@
 #pragma once
-// The data client's requests for a caller that reads only some members of each
-// subnet row: the watch driver reads two of the dozen or more a row carries,
-// and building the others was most of a watch cycle's work. These behave as
-// http_get_json, with_retries and fetch_all_subnets_latest do, except that the
-// rows of a success answer hold only the members asked for; the others are
-// still checked while the answer is decoded, so an answer is accepted or
-// refused exactly as before.
-#include <span>
+// The data client's requests as its operations share them: settings given or
+// read from the environment for each request, limits on each request, and the
+// rows of a success answer cut down to the members a caller reads.
+#include <optional>
 #include <string_view>
 
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_value.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
+#include "corvane_burn_watch/core/settings.hpp"
+#include "corvane_burn_watch/data_client/data_client.hpp"
 
 namespace corvane_burn_watch::data_client {
 
 inline constexpr long long DEFAULT_MAX_RETRIES = 6;
 
+// Where a request's settings come from: the caller's record, or the
+// environment as it is when the request is made.
+class SettingsSource {
+ public:
+  SettingsSource() = default;  // the environment
+  explicit SettingsSource(const std::optional<Settings>& settings)
+      : settings_(settings ? &*settings : nullptr) {}
+  Settings get() const { return settings_ ? *settings_ : Settings::from_environment(); }
+
+ private:
+  const Settings* settings_ = nullptr;
+};
+
+// The header set of request_headers, with the User-Agent of `settings`.
+json::Object request_headers(std::string_view auth, const Settings& settings);
+
 // http_get_json; `rows` (nullptr: keep everything) projects the answer's rows.
 json::Value get_json(std::string_view path, const json::Object& params, std::string_view auth,
+                     const SettingsSource& settings, const RequestLimits& limits,
                      const json::RowProjection* rows);
 
-// with_retries, with get_json's projection on every attempt.
+// with_retries, with get_json's settings, limits and projection on every attempt.
 json::Value get_json_with_retries(std::string_view path, const json::Object& params,
                                   std::string_view auth, long long max_retries,
+                                  const SettingsSource& settings, const RequestLimits& limits,
                                   const json::RowProjection* rows);
-
-// fetch_all_subnets_latest, with each row holding only the `members` named.
-json::Value fetch_subnet_rows(std::string_view auth, std::span<const std::string_view> members);
 
 }  // namespace corvane_burn_watch::data_client

@@ -3,8 +3,8 @@
 #include <string>
 
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 
 namespace corvane_burn_watch::data_client {
 

@@ -1,8 +1,8 @@
 #pragma once
 // Turns one HTTP answer of the data service into the value callers get back.
-#include "corvane_burn_watch/core/http_client.hpp"
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_value.hpp"
+#include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
 
 namespace corvane_burn_watch::data_client {
 

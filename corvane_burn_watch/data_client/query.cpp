@@ -1,6 +1,6 @@
 #include "corvane_burn_watch/data_client/query.hpp"
 
-#include "corvane_burn_watch/core/json_text.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
 
 namespace corvane_burn_watch::data_client {
 
@@ -17,7 +17,7 @@ bool skipped(const json::Value& value) {
 std::string value_text(const json::Value& value) {
   if (const std::string* text = value.as_text()) return *text;
   if (const json::Integer* integer = value.as_integer()) return integer->digits;
-  return json::plain_text(value);
+  return python_text::plain_text(value);
 }
 
 }  // namespace

@@ -2,9 +2,10 @@
 #include <algorithm>
 #include <string>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
+#include "corvane_burn_watch/data_client/data_client.hpp"
 #include "corvane_burn_watch/data_client/fetch.hpp"
 
 namespace corvane_burn_watch {
@@ -26,7 +27,7 @@ bool is_429(const Value* value) {
 bool mentions_rate_limit(const Value* message) {
   if (message == nullptr || message->is_null()) return false;
   const std::string* text = message->as_text();
-  const std::string rendered = text != nullptr ? std::string() : json::text_form(*message);
+  const std::string rendered = text != nullptr ? std::string() : python_text::text_form(*message);
   std::string_view haystack = text != nullptr ? std::string_view(*text) : rendered;
   return haystack.find("Rate Limited") != std::string_view::npos;
 }
@@ -39,24 +40,26 @@ bool is_rate_limited(const Object& payload) {
 
 Value with_retries(std::string_view path, const Object& params, std::string_view auth,
                    long long max_retries) {
-  return data_client::get_json_with_retries(path, params, auth, max_retries, nullptr);
+  return data_client::get_json_with_retries(path, params, auth, max_retries, {}, {}, nullptr);
 }
 
 Value data_client::get_json_with_retries(std::string_view path, const Object& params,
                                          std::string_view auth, long long max_retries,
+                                         const SettingsSource& settings,
+                                         const RequestLimits& limits,
                                          const json::RowProjection* rows) {
   if (max_retries < 1)
     throw ValueError("max_retries must be at least 1, got " + std::to_string(max_retries));
   double pause = FIRST_PAUSE_SECONDS;
   for (long long attempt = 0;; ++attempt) {
-    Value payload = data_client::get_json(path, params, auth, rows);
+    Value payload = data_client::get_json(path, params, auth, settings, limits, rows);
     const Object* object = payload.as_object();
     // A JSON null answer is not a mapping and cannot be judged.
     if (object == nullptr)
       throw TypeError(std::string("rate-limit check needs a mapping payload, got ") +
                       payload.kind_name());
     if (!is_rate_limited(*object) || attempt == max_retries - 1) return payload;
-    platform::sleep_for(pause);
+    host::sleep_for(pause);
     pause = std::min(pause * PAUSE_GROWTH, LONGEST_PAUSE_SECONDS);
   }
 }

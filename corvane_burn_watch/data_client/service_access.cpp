@@ -1,16 +1,14 @@
 // Where the data service is, which credential and headers it gets, and one
 // JSON GET on it.
-#include <cstdlib>
 #include <string>
 #include <utility>
-#include <vector>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/http_client.hpp"
+#include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/text/python_strip.hpp"
+#include "corvane_burn_watch/data_client/data_client.hpp"
 #include "corvane_burn_watch/data_client/fetch.hpp"
 #include "corvane_burn_watch/data_client/payload.hpp"
 #include "corvane_burn_watch/data_client/query.hpp"
-#include "corvane_burn_watch/data_client/unicode_strip.hpp"
 
 namespace corvane_burn_watch {
 
@@ -22,47 +20,58 @@ constexpr const char* DEFAULT_USER_AGENT =
     "Chrome/131.0.0.0 Safari/537.36";
 constexpr long REQUEST_TIMEOUT_SECONDS = 60;
 
-// A variable set to the empty text counts as set; only an unset one falls
-// back. Read on every call so a host can re-point the library at run time.
-std::string environment_or(const char* name, const char* fallback) {
-  const char* value = std::getenv(name);
-  return value != nullptr ? value : fallback;
-}
-
 }  // namespace
 
-std::string api_base() {
-  std::string base = environment_or("ORBISCA_API_BASE", DEFAULT_API_BASE);
+std::string api_base(const Settings& settings) {
+  // A variable set to the empty text counts as set; only an unset one falls back.
+  std::string base = settings.api_base.value_or(DEFAULT_API_BASE);
   while (!base.empty() && base.back() == '/') base.pop_back();
   return base;
 }
 
-std::optional<std::string> orbisca_auth() {
-  std::string key = environment_or("ORBISCA_API_KEY", "");
-  std::string_view trimmed = data_client::strip_white_space(key);
+std::string api_base() {
+  return api_base(Settings::from_environment());
+}
+
+std::optional<std::string> orbisca_auth(const Settings& settings) {
+  if (!settings.api_key) return std::nullopt;
+  std::string_view trimmed = python_text::strip_white_space(*settings.api_key);
   if (trimmed.empty()) return std::nullopt;
   return std::string(trimmed);
 }
 
-Object request_headers(std::string_view auth) {
-  return Object{{"Authorization", auth},
-                {"User-Agent", environment_or("ORBISCA_USER_AGENT", DEFAULT_USER_AGENT)},
-                {"Accept", "application/json, text/plain, */*"},
-                {"Accept-Language", "en-US,en;q=0.9"}};
+std::optional<std::string> orbisca_auth() {
+  return orbisca_auth(Settings::from_environment());
 }
 
-Value http_get_json(std::string_view path, const Object& params, std::string_view auth) {
-  return data_client::get_json(path, params, auth, nullptr);
+json::Object data_client::request_headers(std::string_view auth, const Settings& settings) {
+  return json::Object{{"Authorization", auth},
+                      {"User-Agent", settings.user_agent.value_or(DEFAULT_USER_AGENT)},
+                      {"Accept", "application/json, text/plain, */*"},
+                      {"Accept-Language", "en-US,en;q=0.9"}};
 }
 
-Value data_client::get_json(std::string_view path, const Object& params, std::string_view auth,
-                            const json::RowProjection* rows) {
+json::Object request_headers(std::string_view auth) {
+  return data_client::request_headers(auth, Settings::from_environment());
+}
+
+json::Value http_get_json(std::string_view path, const json::Object& params,
+                          std::string_view auth) {
+  return data_client::get_json(path, params, auth, {}, {}, nullptr);
+}
+
+json::Value data_client::get_json(std::string_view path, const json::Object& params,
+                                  std::string_view auth, const SettingsSource& source,
+                                  const RequestLimits& limits, const json::RowProjection* rows) {
+  const Settings settings = source.get();  // read now, once for this request
   http::Request request;
   request.method = "GET";
-  request.url = data_client::request_url(api_base(), path, params);
+  request.url = data_client::request_url(api_base(settings), path, params);
   request.timeout_seconds = REQUEST_TIMEOUT_SECONDS;
-  for (const auto& [name, value] : request_headers(auth))
-    request.headers.emplace_back(name, *value.as_text());
+  request.deadline_seconds = limits.deadline_seconds;
+  request.ca_bundle = settings.ca_bundle.value_or("");
+  for (auto& [name, value] : request_headers(auth, settings))
+    request.headers.emplace_back(std::move(name), std::move(*value.as_text()));
   return data_client::payload_from_response(http::perform(request), rows);
 }
 

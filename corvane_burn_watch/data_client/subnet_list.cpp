@@ -1,5 +1,7 @@
 // The one-page fetch of every subnet's latest row.
-#include "corvane_burn_watch/burn_watch.hpp"
+#include <utility>
+
+#include "corvane_burn_watch/data_client/data_client.hpp"
 #include "corvane_burn_watch/data_client/fetch.hpp"
 
 namespace corvane_burn_watch {
@@ -11,10 +13,11 @@ constexpr long long PAGE_LIMIT = 1024;
 
 constexpr std::string_view ROWS_KEY = "data";
 
-Value fetch_subnet_list(std::string_view auth, const json::RowProjection* rows) {
+Value fetch_subnet_list(std::string_view auth, const data_client::SettingsSource& settings,
+                        const RequestLimits& limits, const json::RowProjection* rows) {
   const Object params{{"limit", PAGE_LIMIT}, {"order", "netuid_asc"}};
-  Value payload = data_client::get_json_with_retries(SUBNET_LATEST_PATH, params, auth,
-                                                     data_client::DEFAULT_MAX_RETRIES, rows);
+  Value payload = data_client::get_json_with_retries(
+      SUBNET_LATEST_PATH, params, auth, data_client::DEFAULT_MAX_RETRIES, settings, limits, rows);
   // with_retries only ever hands back a mapping.
   // The rows are moved out, not copied: the payload is dropped here anyway.
   if (Value* found = payload.as_object()->find(ROWS_KEY); found != nullptr && found->truthy())
@@ -25,13 +28,19 @@ Value fetch_subnet_list(std::string_view auth, const json::RowProjection* rows) 
 }  // namespace
 
 Value fetch_all_subnets_latest(std::string_view auth) {
-  return fetch_subnet_list(auth, nullptr);
+  return fetch_subnet_list(auth, {}, {}, nullptr);
 }
 
-Value data_client::fetch_subnet_rows(std::string_view auth,
-                                     std::span<const std::string_view> members) {
-  const json::RowProjection rows{ROWS_KEY, members};
-  return fetch_subnet_list(auth, &rows);
+SubnetFetch fetch_subnet_rows(std::string_view auth, const std::optional<Settings>& settings,
+                              const RequestLimits& limits) {
+  const json::RowProjection projection{ROWS_KEY, SubnetRow::kMembers};
+  Value data = fetch_subnet_list(auth, data_client::SettingsSource(settings), limits, &projection);
+  Array* items = data.as_list();
+  if (items == nullptr) return data;
+  SubnetRows rows;
+  rows.reserve(items->size());
+  for (Value& item : *items) rows.push_back(SubnetRow::from_value(std::move(item)));
+  return rows;
 }
 
 }  // namespace corvane_burn_watch

@@ -1,23 +1,13 @@
 #include "corvane_burn_watch/driver/fetch_rows.hpp"
 
 #include <utility>
+#include <variant>
 
-#include "corvane_burn_watch/burn_watch.hpp"
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
-#include "corvane_burn_watch/data_client/fetch.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/json/write.hpp"
 
 namespace corvane_burn_watch::driver {
-
-namespace {
-
-// The only members of a subnet row that the watch cycle and the snapshot read
-// (build_burn_map, owner_burn_from_row and format_burn_snapshot); the rest of
-// each row is checked but never built. A new reader of rows adds its member here.
-constexpr std::string_view kRowMembers[] = {"netuid", "incentive_burn"};
-
-}  // namespace
 
 bool is_fetch_failure(const json::Value& data) {
   const json::Object* object = data.as_object();
@@ -26,28 +16,25 @@ bool is_fetch_failure(const json::Value& data) {
   return error != nullptr && error->truthy();
 }
 
-std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix) {
-  const std::optional<std::string> auth = orbisca_auth();
+std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
+                                             const std::optional<Settings>& settings) {
+  const std::optional<std::string> auth = settings ? orbisca_auth(*settings) : orbisca_auth();
   if (!auth || auth->empty()) {
-    platform::write_stderr(
-        "[burn] orbisca API not available (must be bundled in package defaults)\n");
+    host::log(host::LogLevel::error,
+              "orbisca API not available (must be bundled in package defaults)");
     return std::nullopt;
   }
   // Taken once, before the fetch: the state file and the message share it.
-  std::string updated_at = platform::utc_timestamp_text();
-  json::Value data = data_client::fetch_subnet_rows(*auth, kRowMembers);
-  if (is_fetch_failure(data)) {
-    std::string line(failure_prefix);
-    line += json::write_one_line(data);
-    line += '\n';
-    platform::write_stderr(line);
-    return std::nullopt;
-  }
-  json::Array* rows = data.as_list();
-  if (rows == nullptr)
+  std::string updated_at = host::utc_timestamp_text();
+  SubnetFetch fetched = corvane_burn_watch::fetch_subnet_rows(*auth, settings);
+  if (SubnetRows* rows = std::get_if<SubnetRows>(&fetched))
+    return FetchedRows{std::move(updated_at), std::move(*rows)};
+  const json::Value& data = std::get<json::Value>(fetched);
+  if (!is_fetch_failure(data))
     throw TypeError(std::string("subnet list fetch gave a ") + data.kind_name() +
                     " instead of a list of rows");
-  return FetchedRows{std::move(updated_at), std::move(*rows)};
+  host::log(host::LogLevel::error, std::string(failure_prefix) + json::write_one_line(data));
+  return std::nullopt;
 }
 
 }  // namespace corvane_burn_watch::driver

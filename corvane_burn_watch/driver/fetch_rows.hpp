@@ -6,13 +6,15 @@
 #include <string>
 #include <string_view>
 
-#include "corvane_burn_watch/core/json_value.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
+#include "corvane_burn_watch/core/settings.hpp"
+#include "corvane_burn_watch/data_client/data_client.hpp"
 
 namespace corvane_burn_watch::driver {
 
 struct FetchedRows {
   std::string updated_at;  // UTC timestamp text, taken before the fetch
-  json::Array rows;        // as the service sent them
+  SubnetRows rows;         // as the service sent them
 };
 
 // Whether a fetch result is a failure mapping: an object whose "error" member
@@ -22,7 +24,8 @@ bool is_fetch_failure(const json::Value& data);
 // Runs the opening steps. Returns nullopt after writing its own log line when
 // there is no API key, or when the fetch fails (that line is
 // `failure_prefix` + the result as one-line JSON). Throws TypeError when the
-// fetch result is neither a failure mapping nor a list.
-std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix);
+// fetch result is neither a failure mapping nor a list of objects.
+std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
+                                             const std::optional<Settings>& settings);
 
 }  // namespace corvane_burn_watch::driver

@@ -4,8 +4,8 @@
 #include <string>
 #include <string_view>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/driver/driver.hpp"
 
 namespace corvane_burn_watch {
 
@@ -27,7 +27,7 @@ bool sleep_until_interval(double interval_seconds, std::string_view pause_path) 
   while (remaining > 0) {
     if (burn_is_paused(pause_path)) return false;
     const double step = remaining < 1 ? remaining : 1.0;
-    platform::sleep_for(step);
+    host::sleep_for(step);
     remaining -= step;
   }
   // A pause file created during the last step still counts.

@@ -2,31 +2,32 @@
 #include <exception>
 #include <string>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/driver/driver.hpp"
 #include "corvane_burn_watch/driver/poll_interval.hpp"
 
 namespace corvane_burn_watch {
 
 namespace {
 
-constexpr char kPausedLine[] = "[burn] monitoring paused\n";
+constexpr char kPaused[] = "monitoring paused";
 
 }  // namespace
 
 void run_burn_poll_loop(const PollLoopArgs& args) {
   const double interval = driver::poll_interval_seconds(args.interval_minutes);
-  const WatchOnceArgs cycle{args.state_path, args.threshold, args.burn_token, args.burn_chat_id};
+  const WatchOnceArgs cycle{args.state_path, args.threshold, args.burn_token, args.burn_chat_id,
+                            args.settings};
 
   // The first cycle comes one full interval after the start: the host's
   // startup snapshot has just set the baseline.
   if (!sleep_until_interval(interval, args.pause_path)) {
-    platform::write_stderr(kPausedLine);
+    host::log(host::LogLevel::info, kPaused);
     return;
   }
   for (;;) {
     if (burn_is_paused(args.pause_path)) {
-      platform::write_stderr(kPausedLine);
+      host::log(host::LogLevel::info, kPaused);
       return;
     }
     // A failing cycle must not end the watch. Interrupted is no std::exception,
@@ -35,10 +36,10 @@ void run_burn_poll_loop(const PollLoopArgs& args) {
     try {
       run_burn_watch_once(cycle);
     } catch (const std::exception& error) {
-      platform::write_stderr(std::string("[burn] error: ") + error.what() + "\n");
+      host::log(host::LogLevel::error, std::string("error: ") + error.what());
     }
     if (!sleep_until_interval(interval, args.pause_path)) {
-      platform::write_stderr(kPausedLine);
+      host::log(host::LogLevel::info, kPaused);
       return;
     }
   }

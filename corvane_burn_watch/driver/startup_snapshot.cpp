@@ -2,16 +2,18 @@
 // the full table.
 #include <string>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/driver/burn_map.hpp"
+#include "corvane_burn_watch/driver/driver.hpp"
 #include "corvane_burn_watch/driver/fetch_rows.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 
 int run_burn_startup_snapshot(const StartupSnapshotArgs& args) {
   std::optional<driver::FetchedRows> fetched =
-      driver::fetch_subnet_rows("[burn] startup fetch failed: ");
+      driver::fetch_subnet_rows("startup fetch failed: ", args.settings);
   if (!fetched) return 1;
 
   // The baseline replaces whatever the file held; nothing is compared.
@@ -19,13 +21,14 @@ int run_burn_startup_snapshot(const StartupSnapshotArgs& args) {
 
   // The table shows every row, those without a "netuid" included.
   const std::string text = format_burn_snapshot(fetched->rows, fetched->updated_at);
-  const DeliveryResult sent = send_burn_telegram_messages(text, args.burn_token, args.burn_chat_id);
+  const DeliveryResult sent =
+      send_burn_telegram_messages(text, args.burn_token, args.burn_chat_id, args.settings);
   if (sent.ok) {
-    platform::write_stderr("[burn] startup snapshot sent (" + std::to_string(fetched->rows.size()) +
-                           " subnets)\n");
+    host::log(host::LogLevel::info,
+              "startup snapshot sent (" + std::to_string(fetched->rows.size()) + " subnets)");
     return 0;
   }
-  platform::write_stderr("[burn] startup telegram failed: " + sent.detail + "\n");
+  host::log(host::LogLevel::error, "startup telegram failed: " + sent.detail);
   return 1;
 }
 

@@ -1,15 +1,18 @@
 // One pass of the watch: fetch, compare with the stored map, store, alert.
 #include <string>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/driver/burn_map.hpp"
+#include "corvane_burn_watch/driver/driver.hpp"
 #include "corvane_burn_watch/driver/fetch_rows.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 
 int run_burn_watch_once(const WatchOnceArgs& args) {
-  std::optional<driver::FetchedRows> fetched = driver::fetch_subnet_rows("[burn] fetch failed: ");
+  std::optional<driver::FetchedRows> fetched =
+      driver::fetch_subnet_rows("fetch failed: ", args.settings);
   if (!fetched) return 1;
 
   const BurnMap current = driver::build_burn_map(fetched->rows);
@@ -24,13 +27,14 @@ int run_burn_watch_once(const WatchOnceArgs& args) {
   if (changes.empty()) return 0;
 
   const std::string text = format_burn_alert(changes, fetched->updated_at);
-  const DeliveryResult sent = send_burn_telegram_messages(text, args.burn_token, args.burn_chat_id);
+  const DeliveryResult sent =
+      send_burn_telegram_messages(text, args.burn_token, args.burn_chat_id, args.settings);
   if (sent.ok) {
-    platform::write_stderr("[burn] alert sent (" + std::to_string(changes.size()) +
-                           " subnet(s))\n");
+    host::log(host::LogLevel::info,
+              "alert sent (" + std::to_string(changes.size()) + " subnet(s))");
     return 0;
   }
-  platform::write_stderr("[burn] telegram failed: " + sent.detail + "\n");
+  host::log(host::LogLevel::error, "telegram failed: " + sent.detail);
   return 1;
 }
 

@@ -16,8 +16,8 @@
 #include <string_view>
 #include <vector>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 namespace {

@@ -3,15 +3,15 @@
 // The bot token travels inside the request URL, so every detail handed back
 // has it replaced: a server that echoes the path, or a network message that
 // quotes the URL, must never carry it into a log line.
-#include <cstdlib>
 #include <string>
 #include <vector>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/http_client.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/http/client.hpp"
 #include "corvane_burn_watch/telegram/form_encoding.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 namespace {
@@ -20,17 +20,13 @@ constexpr const char* kDefaultApiBase = "https://api.telegram.org";
 constexpr long kTimeoutSeconds = 30;
 constexpr double kPauseBetweenChunks = 0.4;
 
-// Read on every call so that a host (or a test) can redirect it at any time.
-std::string api_base() {
-  const char* base = std::getenv("BURN_TELEGRAM_API_BASE");
-  return base ? base : kDefaultApiBase;
-}
-
 http::Request send_message_request(std::string_view text, std::string_view token,
-                                   std::string_view chat_id) {
+                                   std::string_view chat_id, const Settings& settings) {
   http::Request request;
   request.method = "POST";
-  request.url = api_base() + "/bot" + std::string(token) + "/sendMessage";
+  request.url = settings.telegram_api_base.value_or(kDefaultApiBase) + "/bot" + std::string(token) +
+                "/sendMessage";
+  request.ca_bundle = settings.ca_bundle.value_or("");
   request.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
   request.body = telegram::form_encode(
       {{"chat_id", chat_id}, {"text", text}, {"disable_web_page_preview", "true"}});
@@ -52,9 +48,12 @@ void mask_secrets(std::string& bytes, const std::vector<std::string>& secrets) {
 }  // namespace
 
 DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
-                                  std::string_view chat_id) {
+                                  std::string_view chat_id,
+                                  const std::optional<Settings>& settings) {
   if (token.empty() || chat_id.empty()) return {false, "burn telegram not configured"};
-  const http::Request request = send_message_request(text, token, chat_id);
+  // Read on every call so that a host (or a test) can redirect it at any time.
+  const http::Request request = send_message_request(
+      text, token, chat_id, settings ? *settings : Settings::from_environment());
   DeliveryResult result;
   try {
     result = telegram::read_send_reply(http::perform(request));
@@ -71,19 +70,30 @@ DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
   return result;
 }
 
+DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
+                                  std::string_view chat_id) {
+  return send_burn_telegram(text, token, chat_id, std::nullopt);
+}
+
 DeliveryResult send_burn_telegram_messages(std::string_view text, std::string_view token,
-                                           std::string_view chat_id) {
+                                           std::string_view chat_id,
+                                           const std::optional<Settings>& settings) {
   const std::vector<std::string> chunks = chunk_text(text);
   const std::string total = std::to_string(chunks.size());
   for (std::size_t i = 0; i < chunks.size(); ++i) {
     const std::string message = chunks.size() > 1
                                     ? "(" + std::to_string(i + 1) + "/" + total + ")\n" + chunks[i]
                                     : chunks[i];
-    DeliveryResult result = send_burn_telegram(message, token, chat_id);
+    DeliveryResult result = send_burn_telegram(message, token, chat_id, settings);
     if (!result.ok) return result;
-    if (i + 1 < chunks.size()) platform::sleep_for(kPauseBetweenChunks);
+    if (i + 1 < chunks.size()) host::sleep_for(kPauseBetweenChunks);
   }
   return {true, ""};
+}
+
+DeliveryResult send_burn_telegram_messages(std::string_view text, std::string_view token,
+                                           std::string_view chat_id) {
+  return send_burn_telegram_messages(text, token, chat_id, std::nullopt);
 }
 
 }  // namespace corvane_burn_watch

@@ -6,10 +6,11 @@
 #include <string_view>
 #include <vector>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/telegram/subnet_order.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 namespace {
@@ -34,28 +35,7 @@ void append_change_line(std::string& text, std::string_view subnet_id, std::stri
   text += format_owner_burn(new_burn);
 }
 
-const std::string& burn_text(const Value& burn) {
-  if (const std::string* text = burn.as_text()) return *text;
-  throw TypeError(std::string("a burn value must be str, not ") + burn.kind_name());
-}
-
 }  // namespace
-
-std::string format_burn_alert(const Array& changes, std::string_view updated_at) {
-  std::string text = alert_header(updated_at);
-  for (const Value& change : changes) {
-    const Array* items = change.as_list();
-    if (!items)
-      throw TypeError(std::string("a change must be a sequence of 3 items, not ") +
-                      change.kind_name());
-    if (items->size() != 3)
-      throw ValueError("a change must hold exactly 3 items (subnet id, old burn, new burn), got " +
-                       std::to_string(items->size()));
-    append_change_line(text, json::plain_text((*items)[0]), burn_text((*items)[1]),
-                       burn_text((*items)[2]));
-  }
-  return text;
-}
 
 std::string format_burn_alert(const ChangeList& changes, std::string_view updated_at) {
   std::string text = alert_header(updated_at);
@@ -64,17 +44,12 @@ std::string format_burn_alert(const ChangeList& changes, std::string_view update
   return text;
 }
 
-std::string format_burn_snapshot(const Array& rows, std::string_view updated_at) {
+std::string format_burn_snapshot(std::span<const SubnetRow> rows, std::string_view updated_at) {
   // Every key is computed first, so an unusable id fails before any line is built.
   std::vector<json::Integer> keys;
   keys.reserve(rows.size());
-  for (const Value& row : rows) {
-    const Object* fields = row.as_object();
-    if (!fields)
-      throw TypeError(std::string("a subnet row must be a dict, not ") + row.kind_name());
-    const Value* netuid = fields->find("netuid");
-    keys.push_back(netuid ? telegram::subnet_sort_key(*netuid) : json::Integer{"0"});
-  }
+  for (const SubnetRow& row : rows)
+    keys.push_back(row.netuid ? telegram::subnet_sort_key(*row.netuid) : json::Integer{"0"});
   std::vector<std::size_t> order(rows.size());
   std::iota(order.begin(), order.end(), std::size_t{0});
   std::stable_sort(order.begin(), order.end(), [&](std::size_t a, std::size_t b) {
@@ -87,10 +62,9 @@ std::string format_burn_snapshot(const Array& rows, std::string_view updated_at)
   text += std::to_string(rows.size());
   text += " subnets\n";  // the empty fourth line follows this line feed
   for (std::size_t index : order) {
-    const Value& row = rows[index];
-    const Value* netuid = row.as_object()->find("netuid");
+    const SubnetRow& row = rows[index];
     text += "\nSN";
-    text += netuid ? json::plain_text(*netuid) : std::string("None");
+    text += row.netuid ? python_text::plain_text(*row.netuid) : std::string("None");
     text += ": ";
     text += format_owner_burn(owner_burn_from_row(row));
   }

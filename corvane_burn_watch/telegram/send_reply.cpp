@@ -3,9 +3,10 @@
 #include <string>
 #include <utility>
 
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 
 namespace corvane_burn_watch::telegram {
 namespace {
@@ -24,7 +25,7 @@ DeliveryResult read_success(const http::Response& response) {
   const Object reply = require_object(json::parse(response.body), "reply");
   const Value* ok = reply.find("ok");
   if (ok && ok->truthy()) return {true, ""};
-  return {false, json::text_form(Value(reply))};
+  return {false, python_text::text_form(Value(reply))};
 }
 
 DeliveryResult read_error(const http::Response& response) {
@@ -40,7 +41,7 @@ DeliveryResult read_error(const http::Response& response) {
   }
   const Object reply = require_object(std::move(parsed), "error reply");
   const Value* description = reply.find("description");
-  if (description && description->truthy()) return {false, json::plain_text(*description)};
+  if (description && description->truthy()) return {false, python_text::plain_text(*description)};
   return {false, std::string(utf8::prefix(body, kErrorBodyCut))};
 }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Reading the Bot API's answer to one sendMessage request.
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/http_client.hpp"
+#include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch::telegram {
 

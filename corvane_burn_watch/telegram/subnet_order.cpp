@@ -5,14 +5,15 @@
 #include <string>
 
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
 
 namespace corvane_burn_watch::telegram {
 namespace {
 
 [[noreturn]] void not_an_integer(const json::Value& netuid) {
-  throw ValueError("subnet id cannot be converted to an integer: " + json::text_form(netuid));
+  throw ValueError("subnet id cannot be converted to an integer: " +
+                   python_text::text_form(netuid));
 }
 
 json::Integer truncate_toward_zero(const json::Value& netuid, double value) {

@@ -1,6 +1,6 @@
 #pragma once
 // The numeric order of subnet rows in the snapshot table.
-#include "corvane_burn_watch/core/json_value.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
 
 namespace corvane_burn_watch::telegram {
 

@@ -2,7 +2,8 @@
 // ids and burn values. The worked examples run through the module's tests.
 #include <gtest/gtest.h>
 
-#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
 
 namespace cbw = corvane_burn_watch;
 using cbw::ChangeList;

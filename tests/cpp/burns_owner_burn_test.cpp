@@ -5,7 +5,8 @@
 
 #include <limits>
 
-#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
 
 namespace cbw = corvane_burn_watch;
 using cbw::json::Integer;

@@ -11,7 +11,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
 
 namespace cbw = corvane_burn_watch;
 namespace fs = std::filesystem;

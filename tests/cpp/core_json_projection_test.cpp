@@ -8,8 +8,7 @@
 #include <string_view>
 #include <vector>
 
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
 
 namespace json = corvane_burn_watch::json;
 using json::Value;

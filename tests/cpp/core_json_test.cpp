@@ -3,11 +3,13 @@
 #include <cmath>
 #include <string>
 
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/write.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 
 namespace json = corvane_burn_watch::json;
+namespace python_text = corvane_burn_watch::python_text;
 namespace utf8 = corvane_burn_watch::utf8;
 using json::Value;
 
@@ -108,7 +110,7 @@ struct TextFormCase {
 };
 class TextForm : public testing::TestWithParam<TextFormCase> {};
 TEST_P(TextForm, AsAPythonHostPrintsIt) {
-  EXPECT_EQ(json::text_form(GetParam().value), GetParam().text);
+  EXPECT_EQ(python_text::text_form(GetParam().value), GetParam().text);
 }
 INSTANTIATE_TEST_SUITE_P(
     Values, TextForm,
@@ -123,9 +125,9 @@ INSTANTIATE_TEST_SUITE_P(
                     TextFormCase{json::Object{}, "{}"}));
 
 TEST(PlainText, TextUnchangedOthersAsTextForm) {
-  EXPECT_EQ(json::plain_text(Value("7")), "7");
-  EXPECT_EQ(json::plain_text(Value(7.0)), "7.0");
-  EXPECT_EQ(json::plain_text(Value(nullptr)), "None");
+  EXPECT_EQ(python_text::plain_text(Value("7")), "7");
+  EXPECT_EQ(python_text::plain_text(Value(7.0)), "7.0");
+  EXPECT_EQ(python_text::plain_text(Value(nullptr)), "None");
 }
 
 TEST(Utf8, ValidatesStrictly) {

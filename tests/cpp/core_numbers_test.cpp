@@ -4,7 +4,7 @@
 #include <limits>
 #include <string>
 
-#include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
 
 namespace numbers = corvane_burn_watch::numbers;
 using corvane_burn_watch::json::Integer;

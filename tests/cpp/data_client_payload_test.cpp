@@ -5,8 +5,8 @@
 #include <utility>
 
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/json_parse.hpp"
-#include "corvane_burn_watch/core/json_text.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/write.hpp"
 #include "corvane_burn_watch/data_client/payload.hpp"
 
 namespace cbw = corvane_burn_watch;

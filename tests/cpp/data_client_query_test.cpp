@@ -4,11 +4,12 @@
 #include <ostream>
 #include <string>
 
+#include "corvane_burn_watch/core/text/python_strip.hpp"
 #include "corvane_burn_watch/data_client/query.hpp"
-#include "corvane_burn_watch/data_client/unicode_strip.hpp"
 
 namespace dc = corvane_burn_watch::data_client;
 namespace json = corvane_burn_watch::json;
+namespace python_text = corvane_burn_watch::python_text;
 
 namespace {
 
@@ -69,7 +70,8 @@ void PrintTo(const StripCase& c, std::ostream* os) {
 class StripTest : public testing::TestWithParam<StripCase> {};
 
 TEST_P(StripTest, RemovesWhiteSpaceAtBothEndsOnly) {
-  EXPECT_EQ(std::string(dc::strip_white_space(GetParam().text)), GetParam().stripped);
+  EXPECT_EQ(std::string(corvane_burn_watch::python_text::strip_white_space(GetParam().text)),
+            GetParam().stripped);
 }
 
 INSTANTIATE_TEST_SUITE_P(

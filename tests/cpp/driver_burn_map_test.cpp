@@ -6,7 +6,9 @@
 #include <utility>
 #include <vector>
 
-#include "corvane_burn_watch/core/json_text.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/subnet_row.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/driver/burn_map.hpp"
 #include "corvane_burn_watch/driver/fetch_rows.hpp"
 
@@ -27,7 +29,7 @@ struct NetuidCase {
 class NetuidText : public testing::TestWithParam<NetuidCase> {};
 
 TEST_P(NetuidText, WritesTheKeyAPythonHostWouldPrint) {
-  EXPECT_EQ(cbw::json::plain_text(GetParam().netuid), GetParam().expected);
+  EXPECT_EQ(cbw::python_text::plain_text(GetParam().netuid), GetParam().expected);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -47,12 +49,13 @@ INSTANTIATE_TEST_SUITE_P(
                     NetuidCase{"object", Value(Object{{"a", 1}}), "{'a': 1}"}),
     [](const auto& info) { return std::string(info.param.name); });
 
-Value row(Value netuid, Value burn) {
-  return Object{{"netuid", std::move(netuid)}, {"incentive_burn", std::move(burn)}};
+cbw::SubnetRow row(Value netuid, Value burn) {
+  return {std::move(netuid), std::move(burn)};
 }
+using Rows = std::vector<cbw::SubnetRow>;
 
 TEST(BuildBurnMap, KeysInRowOrderWithOwnerBurnTexts) {
-  const Array rows{row(3, 0.18), row(1, nullptr), row(2, "abc"), row(10, 1e-05)};
+  const Rows rows{row(3, 0.18), row(1, nullptr), row(2, "abc"), row(10, 1e-05)};
   const Object expected{{"3", "0.18"}, {"1", "0"}, {"2", "abc"}, {"10", "1e-05"}};
   const Object burns = cbw::driver::build_burn_map(rows);
   EXPECT_EQ(burns, expected);
@@ -64,7 +67,7 @@ TEST(BuildBurnMap, KeysInRowOrderWithOwnerBurnTexts) {
 
 TEST(BuildBurnMap, LaterDuplicateReplacesValueButKeepsFirstPosition) {
   // 7 and "7" give the same key text.
-  const Array rows{row(7, 0.1), row(8, 0.2), row("7", 0.3)};
+  const Rows rows{row(7, 0.1), row(8, 0.2), row("7", 0.3)};
   const Object burns = cbw::driver::build_burn_map(rows);
   ASSERT_EQ(burns.size(), 2u);
   EXPECT_EQ(burns.begin()->key, "7");
@@ -73,14 +76,16 @@ TEST(BuildBurnMap, LaterDuplicateReplacesValueButKeepsFirstPosition) {
 }
 
 TEST(BuildBurnMap, SkipsRowsWithoutNetuidButNotNullNetuid) {
-  const Array rows{Object{{"incentive_burn", 0.5}}, row(nullptr, 0.25), Object{}};
+  const Rows rows{cbw::SubnetRow::from_object(Object{{"incentive_burn", 0.5}}), row(nullptr, 0.25),
+                  cbw::SubnetRow{}};
   const Object burns = cbw::driver::build_burn_map(rows);
   EXPECT_EQ(burns, (Object{{"None", "0.25"}}));
 }
 
-TEST(BuildBurnMap, RowThatIsNotAnObjectIsATypeError) {
-  const Array rows{row(1, 0.1), Value("netuid")};
-  EXPECT_THROW(cbw::driver::build_burn_map(rows), cbw::TypeError);
+TEST(SubnetRow, AValueThatIsNotAnObjectIsATypeError) {
+  EXPECT_THROW(cbw::SubnetRow::from_value(Value("netuid")), cbw::TypeError);
+  EXPECT_EQ(cbw::SubnetRow::from_value(Object{{"name", "x"}, {"netuid", 4}}),
+            (cbw::SubnetRow{Value(4), std::nullopt}));
 }
 
 struct FailureCase {

@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "corvane_burn_watch/burn_watch.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace cbw = corvane_burn_watch;
 using Chunks = std::vector<std::string>;

@@ -1,5 +1,5 @@
-// Alert and snapshot texts: the change-list overload the driver calls, and the
-// numeric order of snapshot rows.
+// Alert and snapshot texts: the alert of a change list, and the numeric order
+// of snapshot rows.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -7,22 +7,21 @@
 #include <ostream>
 #include <string>
 
-#include "corvane_burn_watch/burn_watch.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/telegram/subnet_order.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace cbw = corvane_burn_watch;
 namespace json = corvane_burn_watch::json;
 
 namespace {
 
-TEST(FormatBurnAlert, ChangeListAndValueListGiveTheSameText) {
+TEST(FormatBurnAlert, OneLinePerChangeAfterTheHeader) {
   const cbw::ChangeList triples = {{"3", "0.18", "0.2"}, {"12", "0", "abc"}};
-  const json::Array values = {json::Array{"3", "0.18", "0.2"}, json::Array{"12", "0", "abc"}};
   const std::string expected =
       "Owner burn rate changed\n2026-03-01T12:00:00Z UTC\n\n"
       "SN3: 0.1800 \xE2\x86\x92 0.2000\nSN12: 0.0000 \xE2\x86\x92 abc";
   EXPECT_EQ(cbw::format_burn_alert(triples, "2026-03-01T12:00:00Z"), expected);
-  EXPECT_EQ(cbw::format_burn_alert(values, "2026-03-01T12:00:00Z"), expected);
   EXPECT_EQ(cbw::format_burn_alert(cbw::ChangeList{}, ""), "Owner burn rate changed\n UTC\n");
 }
 

@@ -4,7 +4,7 @@
 #include <ostream>
 #include <string>
 
-#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
 
 namespace cbw = corvane_burn_watch;

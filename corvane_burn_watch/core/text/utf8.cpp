@@ -1,4 +1,4 @@
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 
 #include <algorithm>
 #include <optional>
@@ -20,10 +20,6 @@ struct Problem {
   std::size_t start;
   std::size_t end;
 };
-
-bool is_continuation(unsigned char c) {
-  return (c & 0xC0) == 0x80;
-}
 
 // Discards what the validator copies.
 struct NullStream {

@@ -1,4 +1,4 @@
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
 
 #include <unistd.h>
 
@@ -12,7 +12,9 @@
 #include <thread>
 #include <utility>
 
-namespace corvane_burn_watch::platform {
+#include "corvane_burn_watch/core/text/utf8.hpp"
+
+namespace corvane_burn_watch::host {
 namespace {
 
 // The installed hooks. A caller takes a copy under the lock and calls it
@@ -22,6 +24,7 @@ struct Hooks {
   std::shared_ptr<const ClockFn> clock;
   std::shared_ptr<const SleepFn> sleep;
   std::shared_ptr<const InterruptCheckFn> interrupt_check;
+  std::shared_ptr<const LogFn> log;
 };
 
 Hooks& hooks() {
@@ -60,6 +63,9 @@ void set_sleep(SleepFn sleep) {
 void set_interrupt_check(InterruptCheckFn check) {
   install(&Hooks::interrupt_check, std::move(check));
 }
+void set_log(LogFn log) {
+  install(&Hooks::log, std::move(log));
+}
 
 double now_seconds() {
   if (auto clock = current(&Hooks::clock)) return (*clock)();
@@ -97,6 +103,10 @@ void sleep_for(double seconds) {
   }
 }
 
+namespace {
+
+constexpr std::string_view kLogPrefix = "[burn] ";
+
 void write_stderr(std::string_view line) {
   const char* data = line.data();
   std::size_t left = line.size();
@@ -112,4 +122,34 @@ void write_stderr(std::string_view line) {
   }
 }
 
-}  // namespace corvane_burn_watch::platform
+// `message` cut so that the whole line stays within kLogLineLimit bytes, with
+// a note of the characters left out; unchanged when it fits.
+std::string capped(std::string_view message) {
+  const std::size_t room = kLogLineLimit - kLogPrefix.size() - 1;
+  if (message.size() <= room) return std::string(message);
+  // The note takes at most 40 bytes; cut before a continuation byte so a
+  // character is never split.
+  std::size_t cut = room - 40;
+  while (cut > 0 && utf8::is_continuation(static_cast<unsigned char>(message[cut]))) --cut;
+  std::size_t left_out = 0;
+  for (std::size_t i = cut; i < message.size(); ++i)
+    left_out += !utf8::is_continuation(static_cast<unsigned char>(message[i]));
+  std::string out(message.substr(0, cut));
+  out += " [... " + std::to_string(left_out) + " more characters]";
+  return out;
+}
+
+}  // namespace
+
+void log(LogLevel level, std::string_view message) {
+  const std::string text = capped(message);
+  if (auto sink = current(&Hooks::log)) return (*sink)(level, text);
+  std::string line;
+  line.reserve(kLogPrefix.size() + text.size() + 1);
+  line += kLogPrefix;
+  line += text;
+  line += '\n';
+  write_stderr(line);
+}
+
+}  // namespace corvane_burn_watch::host

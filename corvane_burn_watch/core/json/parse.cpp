@@ -1,4 +1,4 @@
-#include "corvane_burn_watch/core/json_parse.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
 
 #include <algorithm>
 #include <cstdint>
@@ -16,8 +16,8 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
-#include "corvane_burn_watch/core/numbers.hpp"
-#include "corvane_burn_watch/core/utf8.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 
 namespace corvane_burn_watch::json {
 namespace {

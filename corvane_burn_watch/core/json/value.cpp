@@ -1,4 +1,4 @@
-#include "corvane_burn_watch/core/json_value.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
 
 #include <string_view>
 #include <unordered_map>

@@ -1,15 +1,15 @@
-#include "corvane_burn_watch/core/http_client.hpp"
+#include "corvane_burn_watch/core/http/client.hpp"
 
 #include <curl/curl.h>
 
-#include <cstdlib>
+#include <algorithm>
 #include <exception>
 #include <memory>
 #include <mutex>
 #include <string_view>
 
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/platform.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
 
 namespace corvane_burn_watch::http {
 namespace {
@@ -74,7 +74,7 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
 // waiting, which lets the host stop a long wait (Ctrl-C) promptly.
 int on_progress(void* user, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
   try {
-    platform::check_interrupt();
+    host::check_interrupt();
     return 0;
   } catch (...) {
     static_cast<Exchange*>(user)->stopped = std::current_exception();
@@ -151,8 +151,10 @@ Response perform(const Request& request) {
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT, request.timeout_seconds);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, request.timeout_seconds);
-  if (const char* bundle = std::getenv("SSL_CERT_FILE"); bundle && *bundle)
-    curl_easy_setopt(h, CURLOPT_CAINFO, bundle);
+  if (request.deadline_seconds > 0)
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
+                     static_cast<long>(std::min(request.deadline_seconds * 1000, 1e9)));
+  if (!request.ca_bundle.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, request.ca_bundle.c_str());
   if (request.method == "POST") {
     // "Expect:" with no value stops libcurl's 100-continue round trip.
     append_line(headers, "Expect:");
@@ -173,7 +175,7 @@ Response perform(const Request& request) {
   curl_easy_setopt(h, CURLOPT_XFERINFODATA, &exchange);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
 
-  platform::check_interrupt();
+  host::check_interrupt();
   const CURLcode code = curl_easy_perform(h);
   if (exchange.stopped) std::rethrow_exception(exchange.stopped);
   if (code != CURLE_OK) {

@@ -148,3 +148,10 @@ inline void Object::reserve(std::size_t n) {
 }
 
 }  // namespace corvane_burn_watch::json
+
+namespace corvane_burn_watch {
+// The library's operations speak in these.
+using json::Array;
+using json::Object;
+using json::Value;
+}  // namespace corvane_burn_watch

@@ -1,9 +1,9 @@
 #pragma once
-// The text layouts this system writes by hand.
+// The JSON text layouts this system writes.
 #include <string>
 #include <string_view>
 
-#include "corvane_burn_watch/core/json_value.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
 
 namespace corvane_burn_watch::json {
 
@@ -15,13 +15,6 @@ std::string write_indented_sorted(const Value& value);
 // in their own order, pure-ASCII strings, NaN/Infinity/-Infinity for the
 // non-finite doubles.
 std::string write_one_line(const Value& value);
-
-// The text form a Python host would print for the value: 'single-quoted'
-// texts, True/False/None, {'k': v, ...} and [a, b].
-std::string text_form(const Value& value);
-
-// The plain text form: a text as it is, any other value as text_form().
-std::string plain_text(const Value& value);
 
 // Appends `text` as a JSON string literal escaped to pure ASCII.
 void append_ascii_json_string(std::string& out, std::string_view text);

@@ -4,7 +4,7 @@
 #include <string>
 #include <string_view>
 
-#include "corvane_burn_watch/core/json_value.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
 
 namespace corvane_burn_watch::numbers {
 

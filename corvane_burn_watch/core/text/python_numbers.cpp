@@ -1,4 +1,4 @@
-#include "corvane_burn_watch/core/numbers.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
 
 #include <locale.h>
 #include <algorithm>

@@ -16,6 +16,10 @@ struct Request {
   std::string body;  // POST only
   // Bounds connection set-up and every wait for data, not the whole exchange.
   long timeout_seconds = 60;
+  // Bounds the whole exchange, connecting included; 0 sets no such bound.
+  double deadline_seconds = 0;
+  // The CA bundle to trust for HTTPS; empty: libcurl's default.
+  std::string ca_bundle;
   // Texts that must never appear in an error message (a token inside the URL).
   std::vector<std::string> secrets;
 };
@@ -33,7 +37,6 @@ void global_init();
 // Performs the request. Throws NetworkError (name resolution, connection,
 // TLS, time-out) with libcurl's message, every secret replaced by "<redacted>";
 // throws Interrupted when the host's interrupt check asks to stop.
-// The CA bundle named by SSL_CERT_FILE, when set, is the one trusted.
 Response perform(const Request& request);
 
 // Replaces every occurrence of each secret in `text` by "<redacted>".

@@ -1,0 +1,57 @@
+#pragma once
+// Burn values and state: an owner burn value taken from a subnet row, shown
+// with four decimals and compared against a threshold; the burn state file;
+// the list of changes between two burn maps. Pure logic and one file format:
+// no network.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvane_burn_watch/core/json/value.hpp"
+#include "corvane_burn_watch/core/subnet_row.hpp"
+
+namespace corvane_burn_watch {
+
+// A burn map: subnet id text -> burn text (both normally texts), in the order
+// the ids were first seen.
+using BurnMap = json::Object;
+
+// One subnet whose burn changed: id text, old burn text, new burn text.
+struct ChangeTriple {
+  std::string subnet_id;
+  std::string old_burn;
+  std::string new_burn;
+  bool operator==(const ChangeTriple&) const = default;
+};
+// Change triples in ascending numeric order of subnet id.
+using ChangeList = std::vector<ChangeTriple>;
+
+// Digits after the decimal point in a displayed burn value.
+inline constexpr int OWNER_BURN_DECIMALS = 4;
+
+// The burn text of a row's "incentive_burn": "0" when it is missing, null,
+// false, zero or empty; a text unchanged; a number by the number-writing rule.
+std::string owner_burn_from_row(const SubnetRow& row);
+// The same for a row given as a JSON value. Throws TypeError when `row` is
+// not an object.
+std::string owner_burn_from_row(const json::Value& row);
+// The burn text shown with OWNER_BURN_DECIMALS decimals, or unchanged when it
+// does not read as a number.
+std::string format_owner_burn(std::string_view value);
+// Whether two burn texts differ by more than `threshold`.
+bool owner_burn_changed(std::string_view old_burn, std::string_view new_burn, double threshold);
+
+// The burn map stored at `path`; empty when there is nothing usable. Throws
+// UnicodeDecodeError / ValueError for a file that is not UTF-8 or whose
+// top-level JSON is not an object.
+BurnMap load_burn_state(const std::string& path);
+// Replaces the state file atomically (temporary file, fsync, rename). Throws
+// OsError when it cannot be written; the old file is then left intact.
+void save_burn_state(const std::string& path, const BurnMap& burns, const std::string& updated_at);
+
+// Subnets present in both maps whose burn changed by more than `threshold`,
+// in ascending numeric order of id. Throws ValueError for an id in `current`
+// that is not an integer, TypeError for a burn that is not text.
+ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double threshold);
+
+}  // namespace corvane_burn_watch

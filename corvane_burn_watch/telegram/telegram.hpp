@@ -1,0 +1,51 @@
+#pragma once
+// Telegram reporting: the alert and snapshot texts, splitting long texts into
+// chunks, and delivery through the Bot API's sendMessage.
+//
+// The operations without a Settings argument read BURN_TELEGRAM_API_BASE and
+// SSL_CERT_FILE on every call.
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/settings.hpp"
+#include "corvane_burn_watch/core/subnet_row.hpp"
+
+namespace corvane_burn_watch {
+
+// Outcome of a Telegram delivery: success is exactly {true, ""}.
+struct DeliveryResult {
+  bool ok = false;
+  std::string detail;
+  bool operator==(const DeliveryResult&) const = default;
+};
+
+// The alert text for a change list.
+std::string format_burn_alert(const ChangeList& changes, std::string_view updated_at);
+// The startup snapshot table of all rows, in ascending numeric order of id.
+// Throws ValueError for a "netuid" that is not an integer.
+std::string format_burn_snapshot(std::span<const SubnetRow> rows, std::string_view updated_at);
+
+// Splits a text into chunks that repeat its header lines (`_chunk_text`).
+inline constexpr long long DEFAULT_CHUNK_LENGTH = 3900;
+std::vector<std::string> chunk_text(std::string_view text,
+                                    long long max_len = DEFAULT_CHUNK_LENGTH);
+
+// Posts one message; never throws for a failed delivery.
+DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
+                                  std::string_view chat_id);
+// `settings` empty: the environment is read for the request.
+DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
+                                  std::string_view chat_id,
+                                  const std::optional<Settings>& settings);
+// Posts a whole text in numbered chunks, 0.4 s apart; stops at a failure.
+DeliveryResult send_burn_telegram_messages(std::string_view text, std::string_view token,
+                                           std::string_view chat_id);
+DeliveryResult send_burn_telegram_messages(std::string_view text, std::string_view token,
+                                           std::string_view chat_id,
+                                           const std::optional<Settings>& settings);
+
+}  // namespace corvane_burn_watch
