@@ -1,15 +1,11 @@
 // The burn state file: the burn map of the last cycle and when it was written.
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <optional>
 
 #include "corvane_burn_watch/burns/atomic_file.hpp"
 #include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/burns/json_file.hpp"
+#include "corvane_burn_watch/burns/state_file.hpp"
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/json/parse.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
 #include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
@@ -20,69 +16,64 @@ namespace {
 constexpr std::string_view kBurnsKey = "owner_burn_rate";
 constexpr std::string_view kUpdatedKey = "updated_at_utc";
 
-// The whole content of a regular file, or nullopt when it cannot be read.
-std::optional<std::string> read_regular_file(const std::string& path) {
-  // O_NONBLOCK: a FIFO swapped in after the caller's check must not hang us.
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
-  if (fd < 0) return std::nullopt;
-  struct Closer {
-    int fd;
-    ~Closer() { ::close(fd); }
-  } closer{fd};
-
-  struct stat info {};
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
-  std::string content;
-  content.reserve(static_cast<std::size_t>(info.st_size));
-  char buffer[1 << 16];
-  for (;;) {
-    ssize_t got = ::read(fd, buffer, sizeof buffer);
-    if (got == 0) return content;
-    if (got < 0) {
-      if (errno == EINTR) continue;
-      return std::nullopt;
-    }
-    content.append(buffer, static_cast<std::size_t>(got));
-  }
-}
-
-bool names_regular_file(const std::string& path) {
-  struct stat info {};
-  // A path with a NUL byte cannot name any file.
-  return path.find('\0') == std::string::npos && ::stat(path.c_str(), &info) == 0 &&
-         S_ISREG(info.st_mode);
-}
-
-}  // namespace
-
-BurnMap load_burn_state(const std::string& path) {
-  if (!names_regular_file(path)) return {};
-  std::optional<std::string> content = read_regular_file(path);
-  if (!content) return {};
-
-  // Bytes that are not UTF-8 are a fault worth reporting, not a missing baseline.
-  utf8::require_valid(*content);
-  Value document;
-  try {
-    document = json::parse(*content);
-  } catch (const json::SyntaxError&) {
-    return {};
-  }
-  Object* top = document.as_object();
-  if (!top)
-    throw ValueError("burn state file '" + path + "' holds a top-level " + document.kind_name() +
-                     ", not an object");
-
-  Value* stored = top->find(kBurnsKey);
+// The burn map held in a state document's top-level object, with every value
+// made text; nullopt when the map is missing or not an object.
+std::optional<BurnMap> stored_burns(Object& top) {
+  Value* stored = top.find(kBurnsKey);
   Object* stored_burns = stored ? stored->as_object() : nullptr;
-  if (!stored_burns) return {};
-
+  if (!stored_burns) return std::nullopt;
   // The parser already keeps each name once, with its last value. The decoded
   // object becomes the map itself: values that are not text are turned into
   // text where they stand, and nothing is copied.
   for (json::Member& member : *stored_burns)
     if (!member.value.is_text()) member.value = python_text::plain_text(member.value);
   return std::move(*stored_burns);
+}
+
+}  // namespace
+
+BurnMap load_burn_state(const std::string& path) {
+  burns::JsonFile file = burns::read_json_file(path);
+  switch (file.status) {
+    case burns::JsonFile::Status::missing:
+    case burns::JsonFile::Status::unreadable:
+    case burns::JsonFile::Status::not_json:
+      return {};
+    case burns::JsonFile::Status::not_utf8:
+      // Bytes that are not UTF-8 are a fault worth reporting, not a missing baseline.
+      utf8::require_valid(file.content);
+      return {};
+    case burns::JsonFile::Status::parsed:
+      break;
+  }
+  Object* top = file.document.as_object();
+  if (!top)
+    throw ValueError("burn state file '" + path + "' holds a top-level " +
+                     file.document.kind_name() + ", not an object");
+  return stored_burns(*top).value_or(BurnMap{});
+}
+
+burns::StoredState burns::read_burn_state(const std::string& path) {
+  JsonFile file = read_json_file(path);
+  StoredState state;
+  if (file.status == JsonFile::Status::missing) return state;
+  if (file.status != JsonFile::Status::parsed) {
+    state.unusable = std::move(file.problem);
+    state.unreadable = file.status == JsonFile::Status::unreadable;
+    state.content = std::move(file.content);
+    return state;
+  }
+  Object* top = file.document.as_object();
+  if (!top) {
+    state.unusable = std::string("holds a JSON ") + file.document.kind_name() + ", not an object";
+  } else if (std::optional<BurnMap> stored = stored_burns(*top)) {
+    state.burns = std::move(*stored);
+    return state;
+  } else {
+    state.unusable = "has no \"" + std::string(kBurnsKey) + "\" map";
+  }
+  state.content = std::move(file.content);
+  return state;
 }
 
 void save_burn_state(const std::string& path, const BurnMap& burns, const std::string& updated_at) {

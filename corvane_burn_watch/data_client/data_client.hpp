@@ -41,6 +41,10 @@ json::Value fetch_all_subnets_latest(std::string_view auth);
 
 // ---- The subnet list as the watch reads it ----
 
+// The rows one fetch asks for: the list is one page, and subnets beyond a
+// full page are not fetched.
+inline constexpr long long SUBNET_PAGE_LIMIT = 1024;
+
 // Limits a long-running watch puts on every request.
 struct RequestLimits {
   double deadline_seconds = 0;  // whole exchange, connecting included; 0: none

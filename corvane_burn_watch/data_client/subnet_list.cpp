@@ -9,13 +9,12 @@ namespace corvane_burn_watch {
 namespace {
 
 constexpr std::string_view SUBNET_LATEST_PATH = "/api/subnet/latest/v1";
-constexpr long long PAGE_LIMIT = 1024;
 
 constexpr std::string_view ROWS_KEY = "data";
 
 Value fetch_subnet_list(std::string_view auth, const data_client::SettingsSource& settings,
                         const RequestLimits& limits, const json::RowProjection* rows) {
-  const Object params{{"limit", PAGE_LIMIT}, {"order", "netuid_asc"}};
+  const Object params{{"limit", SUBNET_PAGE_LIMIT}, {"order", "netuid_asc"}};
   Value payload = data_client::get_json_with_retries(
       SUBNET_LATEST_PATH, params, auth, data_client::DEFAULT_MAX_RETRIES, settings, limits, rows);
   // with_retries only ever hands back a mapping.

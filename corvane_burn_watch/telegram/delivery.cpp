@@ -10,6 +10,7 @@
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
 #include "corvane_burn_watch/telegram/form_encoding.hpp"
+#include "corvane_burn_watch/telegram/send_message.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
@@ -18,19 +19,24 @@ namespace {
 
 constexpr const char* kDefaultApiBase = "https://api.telegram.org";
 constexpr long kTimeoutSeconds = 30;
-constexpr double kPauseBetweenChunks = 0.4;
 
 http::Request send_message_request(std::string_view text, std::string_view token,
-                                   std::string_view chat_id, const Settings& settings) {
+                                   std::string_view chat_id,
+                                   const telegram::MessageOptions& options,
+                                   const Settings& settings) {
   http::Request request;
   request.method = "POST";
   request.url = settings.telegram_api_base.value_or(kDefaultApiBase) + "/bot" + std::string(token) +
                 "/sendMessage";
   request.ca_bundle = settings.ca_bundle.value_or("");
   request.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
-  request.body = telegram::form_encode(
-      {{"chat_id", chat_id}, {"text", text}, {"disable_web_page_preview", "true"}});
+  std::vector<telegram::FormField> fields{
+      {"chat_id", chat_id}, {"text", text}, {"disable_web_page_preview", "true"}};
+  if (!options.thread_id.empty()) fields.emplace_back("message_thread_id", options.thread_id);
+  if (options.disable_notification) fields.emplace_back("disable_notification", "true");
+  request.body = telegram::form_encode(fields);
   request.timeout_seconds = kTimeoutSeconds;
+  request.deadline_seconds = options.deadline_seconds;
   request.secrets = {std::string(token)};
   return request;
 }
@@ -47,18 +53,22 @@ void mask_secrets(std::string& bytes, const std::vector<std::string>& secrets) {
 
 }  // namespace
 
-DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
-                                  std::string_view chat_id,
-                                  const std::optional<Settings>& settings) {
-  if (token.empty() || chat_id.empty()) return {false, "burn telegram not configured"};
+telegram::SendOutcome telegram::send_message(std::string_view text, std::string_view token,
+                                             std::string_view chat_id,
+                                             const MessageOptions& options,
+                                             const std::optional<Settings>& settings) {
+  if (token.empty() || chat_id.empty())
+    return {SendStatus::not_configured, 0, std::nullopt, "", "burn telegram not configured"};
   // Read on every call so that a host (or a test) can redirect it at any time.
   const http::Request request = send_message_request(
-      text, token, chat_id, settings ? *settings : Settings::from_environment());
-  DeliveryResult result;
+      text, token, chat_id, options, settings ? *settings : Settings::from_environment());
+  SendOutcome outcome;
   try {
-    result = telegram::read_send_reply(http::perform(request));
+    const http::Response response = http::perform(request);
+    outcome = classify_send_reply(response, read_send_reply(response));
   } catch (const NetworkError& e) {
-    result = {false, e.what()};
+    outcome.status = SendStatus::network;
+    outcome.detail = e.what();
   } catch (UnicodeDecodeError& e) {
     // The undecodable bytes travel with the error (a Python host shows them
     // in its repr); a server that quotes the request path would put the token
@@ -66,8 +76,14 @@ DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
     mask_secrets(e.data, request.secrets);
     throw;
   }
-  result.detail = http::redact(std::move(result.detail), request.secrets);
-  return result;
+  outcome.detail = http::redact(std::move(outcome.detail), request.secrets);
+  return outcome;
+}
+
+DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
+                                  std::string_view chat_id,
+                                  const std::optional<Settings>& settings) {
+  return telegram::send_message(text, token, chat_id, {}, settings).result();
 }
 
 DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
@@ -79,14 +95,11 @@ DeliveryResult send_burn_telegram_messages(std::string_view text, std::string_vi
                                            std::string_view chat_id,
                                            const std::optional<Settings>& settings) {
   const std::vector<std::string> chunks = chunk_text(text);
-  const std::string total = std::to_string(chunks.size());
   for (std::size_t i = 0; i < chunks.size(); ++i) {
-    const std::string message = chunks.size() > 1
-                                    ? "(" + std::to_string(i + 1) + "/" + total + ")\n" + chunks[i]
-                                    : chunks[i];
+    const std::string message = telegram::numbered_message(chunks[i], i + 1, chunks.size());
     DeliveryResult result = send_burn_telegram(message, token, chat_id, settings);
     if (!result.ok) return result;
-    if (i + 1 < chunks.size()) host::sleep_for(kPauseBetweenChunks);
+    if (i + 1 < chunks.size()) host::sleep_for(telegram::PAUSE_BETWEEN_MESSAGES);
   }
   return {true, ""};
 }

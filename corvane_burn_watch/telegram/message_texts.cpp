@@ -9,6 +9,7 @@
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "corvane_burn_watch/core/text/python_text.hpp"
+#include "corvane_burn_watch/telegram/alert_parts.hpp"
 #include "corvane_burn_watch/telegram/subnet_order.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
@@ -42,6 +43,12 @@ std::string format_burn_alert(const ChangeList& changes, std::string_view update
   for (const ChangeTriple& change : changes)
     append_change_line(text, change.subnet_id, change.old_burn, change.new_burn);
   return text;
+}
+
+std::string telegram::alert_change_line(const ChangeTriple& change) {
+  std::string line;
+  append_change_line(line, change.subnet_id, change.old_burn, change.new_burn);
+  return line.substr(1);  // without the line feed that joins it to the text
 }
 
 std::string format_burn_snapshot(std::span<const SubnetRow> rows, std::string_view updated_at) {

@@ -25,6 +25,7 @@ struct Hooks {
   std::shared_ptr<const SleepFn> sleep;
   std::shared_ptr<const InterruptCheckFn> interrupt_check;
   std::shared_ptr<const LogFn> log;
+  std::shared_ptr<const OutputFn> output;
 };
 
 Hooks& hooks() {
@@ -65,6 +66,9 @@ void set_interrupt_check(InterruptCheckFn check) {
 }
 void set_log(LogFn log) {
   install(&Hooks::log, std::move(log));
+}
+void set_output(OutputFn output) {
+  install(&Hooks::output, std::move(output));
 }
 
 double now_seconds() {
@@ -107,15 +111,15 @@ namespace {
 
 constexpr std::string_view kLogPrefix = "[burn] ";
 
-void write_stderr(std::string_view line) {
+void write_fd(int fd, std::string_view line) {
   const char* data = line.data();
   std::size_t left = line.size();
   // One write(2) normally carries the whole line; loop only for a short write.
   while (left > 0) {
-    const ssize_t n = ::write(STDERR_FILENO, data, left);
+    const ssize_t n = ::write(fd, data, left);
     if (n < 0) {
       if (errno == EINTR) continue;
-      return;  // nowhere left to report a failing standard error
+      return;  // nowhere left to report a failing standard stream
     }
     data += n;
     left -= static_cast<std::size_t>(n);
@@ -149,7 +153,12 @@ void log(LogLevel level, std::string_view message) {
   line += kLogPrefix;
   line += text;
   line += '\n';
-  write_stderr(line);
+  write_fd(STDERR_FILENO, line);
+}
+
+void write_output(std::string_view text) {
+  if (auto sink = current(&Hooks::output)) return (*sink)(text);
+  write_fd(STDOUT_FILENO, text);
 }
 
 }  // namespace corvane_burn_watch::host

@@ -1,6 +1,6 @@
 #pragma once
 // The seams between the library and its host: the UTC clock, sleeping,
-// interrupt checks and log output. A host may replace each of them (the
+// interrupt checks, log output and standard output. A host may replace each of them (the
 // Python binding does, to call Python functions, release the GIL and honour
 // Ctrl-C); tests replace the clock and the sleep so that they never wait for
 // real pauses. Each seam is process-wide and may be replaced at any time,
@@ -20,13 +20,16 @@ enum class LogLevel { info, warning, error };
 // One log line: its level and its text, without the "[burn] " prefix and the
 // line feed that the plain output adds.
 using LogFn = std::function<void(LogLevel level, std::string_view message)>;
+// Text for the host's standard output (what a dry run would have sent).
+using OutputFn = std::function<void(std::string_view text)>;
 
-// Empty functions restore the real clock, real sleeping, no interrupt check
-// and the plain log lines on standard error.
+// Empty functions restore the real clock, real sleeping, no interrupt check,
+// the plain log lines on standard error and writes to file descriptor 1.
 void set_clock(ClockFn clock);
 void set_sleep(SleepFn sleep);
 void set_interrupt_check(InterruptCheckFn check);
 void set_log(LogFn log);
+void set_output(OutputFn output);
 
 // Current time in POSIX seconds, from the installed clock or the system's.
 double now_seconds();
@@ -53,5 +56,9 @@ inline constexpr std::size_t kLogLineLimit = 8 * 1024;
 // message that would make the line longer than kLogLineLimit is cut at a
 // character boundary and ends with a note of how many characters were left out.
 void log(LogLevel level, std::string_view message);
+
+// Writes `text` to the host's standard output: through the installed function,
+// else to file descriptor 1, all of it.
+void write_output(std::string_view text);
 
 }  // namespace corvane_burn_watch::host
