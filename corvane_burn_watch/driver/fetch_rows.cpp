@@ -6,6 +6,7 @@
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
+#include "corvane_burn_watch/driver/row_checks.hpp"
 
 namespace corvane_burn_watch::driver {
 
@@ -17,7 +18,8 @@ bool is_fetch_failure(const json::Value& data) {
 }
 
 std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
-                                             const std::optional<Settings>& settings) {
+                                             const std::optional<Settings>& settings,
+                                             const WatchOptions& options) {
   const std::optional<std::string> auth = settings ? orbisca_auth(*settings) : orbisca_auth();
   if (!auth || auth->empty()) {
     host::log(host::LogLevel::error,
@@ -26,9 +28,16 @@ std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
   }
   // Taken once, before the fetch: the state file and the message share it.
   std::string updated_at = host::utc_timestamp_text();
-  SubnetFetch fetched = corvane_burn_watch::fetch_subnet_rows(*auth, settings);
-  if (SubnetRows* rows = std::get_if<SubnetRows>(&fetched))
-    return FetchedRows{std::move(updated_at), std::move(*rows)};
+  SubnetFetch fetched = corvane_burn_watch::fetch_subnet_rows(
+      *auth, settings, RequestLimits{options.request_deadline_seconds});
+  if (SubnetRows* rows = std::get_if<SubnetRows>(&fetched)) {
+    if (options.warn_full_page) warn_if_page_full(rows->size());
+    if (!options.skip_bad_rows) return FetchedRows{std::move(updated_at), std::move(*rows)};
+    RowSplit split = split_watchable_rows(std::move(*rows));
+    if (!split.left_out.empty())
+      host::log(host::LogLevel::warning, left_out_rows_line(split.left_out));
+    return FetchedRows{std::move(updated_at), std::move(split.kept)};
+  }
   const json::Value& data = std::get<json::Value>(fetched);
   if (!is_fetch_failure(data))
     throw TypeError(std::string("subnet list fetch gave a ") + data.kind_name() +

@@ -9,6 +9,7 @@
 #include "corvane_burn_watch/core/json/value.hpp"
 #include "corvane_burn_watch/core/settings.hpp"
 #include "corvane_burn_watch/data_client/data_client.hpp"
+#include "corvane_burn_watch/driver/watch_options.hpp"
 
 namespace corvane_burn_watch::driver {
 
@@ -24,8 +25,11 @@ bool is_fetch_failure(const json::Value& data);
 // Runs the opening steps. Returns nullopt after writing its own log line when
 // there is no API key, or when the fetch fails (that line is
 // `failure_prefix` + the result as one-line JSON). Throws TypeError when the
-// fetch result is neither a failure mapping nor a list of objects.
+// fetch result is neither a failure mapping nor a list of objects. The
+// options bound each request, warn of a full page and leave out rows whose
+// "netuid" is no whole number.
 std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
-                                             const std::optional<Settings>& settings);
+                                             const std::optional<Settings>& settings,
+                                             const WatchOptions& options);
 
 }  // namespace corvane_burn_watch::driver

@@ -14,7 +14,7 @@ constexpr char kPaused[] = "monitoring paused";
 
 }  // namespace
 
-void run_burn_poll_loop(const PollLoopArgs& args) {
+void run_burn_poll_loop(const PollLoopArgs& args, const WatchOptions& options) {
   const double interval = driver::poll_interval_seconds(args.interval_minutes);
   const WatchOnceArgs cycle{args.state_path, args.threshold, args.burn_token, args.burn_chat_id,
                             args.settings};
@@ -34,7 +34,7 @@ void run_burn_poll_loop(const PollLoopArgs& args) {
     // so Ctrl-C and interpreter exit still go through; errors of the sleep and
     // the pause checks are outside this block and reach the host too.
     try {
-      run_burn_watch_once(cycle);
+      run_burn_watch_once(cycle, options);
     } catch (const std::exception& error) {
       host::log(host::LogLevel::error, std::string("error: ") + error.what());
     }

@@ -1,35 +1,98 @@
 // The start-up pass: store every subnet's burn as the new baseline and post
-// the full table.
+// the full table; for a long-running watch, first alert what changed while it
+// was stopped.
+#include <algorithm>
 #include <string>
 
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/driver/alert_delivery.hpp"
+#include "corvane_burn_watch/driver/baseline.hpp"
 #include "corvane_burn_watch/driver/burn_map.hpp"
+#include "corvane_burn_watch/driver/courier.hpp"
 #include "corvane_burn_watch/driver/driver.hpp"
 #include "corvane_burn_watch/driver/fetch_rows.hpp"
+#include "corvane_burn_watch/driver/pass_record.hpp"
+#include "corvane_burn_watch/driver/pending_alerts.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
+namespace driver {
+namespace {
 
-int run_burn_startup_snapshot(const StartupSnapshotArgs& args) {
-  std::optional<driver::FetchedRows> fetched =
-      driver::fetch_subnet_rows("startup fetch failed: ", args.settings);
-  if (!fetched) return 1;
-
-  // The baseline replaces whatever the file held; nothing is compared.
-  save_burn_state(args.state_path, driver::build_burn_map(fetched->rows), fetched->updated_at);
-
-  // The table shows every row, those without a "netuid" included.
-  const std::string text = format_burn_snapshot(fetched->rows, fetched->updated_at);
-  const DeliveryResult sent =
-      send_burn_telegram_messages(text, args.burn_token, args.burn_chat_id, args.settings);
-  if (sent.ok) {
-    host::log(host::LogLevel::info,
-              "startup snapshot sent (" + std::to_string(fetched->rows.size()) + " subnets)");
-    return 0;
+int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options,
+                     PassRecord& record) {
+  std::optional<FetchedRows> fetched =
+      fetch_subnet_rows("startup fetch failed: ", args.settings, options);
+  if (!fetched) {
+    record.set_problem("fetch failed");
+    return 1;
   }
-  host::log(host::LogLevel::error, "startup telegram failed: " + sent.detail);
-  return 1;
+  const BurnMap current = build_burn_map(fetched->rows);
+  record.set_burns(current);
+
+  int result = 0;
+  std::string chat = args.burn_chat_id;
+  std::optional<PendingFile> file;
+  PendingAlerts pending;
+  if (!options.redeliver && !options.keep_corrupt_state) {
+    // The baseline replaces whatever the file held; nothing is read or compared.
+    if (!options.dry_run) save_burn_state(args.state_path, current, fetched->updated_at);
+  } else {
+    Baseline baseline(args.state_path, options);
+    if (options.redeliver) {
+      // What changed while the watch was stopped goes out as an alert, and
+      // becomes pending before the new baseline moves past it.
+      const ChangeList changes = baseline.burns().empty() ? ChangeList{}
+                                                          : diff_burns(baseline.burns(), current,
+                                                                       options.startup_threshold);
+      file.emplace(pending_file_path(args.state_path, options), options.dry_run);
+      pending = file->load();
+      chat = chat_for_pass(pending, args.burn_chat_id);
+      merge_changes(pending, changes, current, options.startup_threshold);
+      file->store(pending);
+      record.set_pending(pending.alerts.size());
+    }
+    baseline.replace(current, fetched->updated_at);
+  }
+
+  Courier courier(args.burn_token, chat, options, args.settings, record);
+  if (file) {
+    courier.on_migrated = [&](const std::string& from, const std::string& to) {
+      pending.chat_migrations.set(from, to);
+      file->store(pending);
+    };
+    if (!pending.alerts.empty())
+      result =
+          deliver_pending_alerts(pending, *file, courier, fetched->updated_at, record, options);
+    if (result == 2) return result;  // the table would be refused as well
+  }
+  if (!options.startup_table) return result;
+
+  // The table shows every row, those without a "netuid" included (unless the
+  // options leave out rows whose id is no whole number).
+  const std::string text = format_burn_snapshot(fetched->rows, fetched->updated_at);
+  const TextDelivery sent = courier.send_text(text, options.quiet_startup_table);
+  if (sent.outcome.delivered()) {
+    const std::string line =
+        "startup snapshot sent (" + std::to_string(fetched->rows.size()) + " subnets)";
+    host::log(host::LogLevel::info, options.dry_run ? line + " [dry run]" : line);
+    return result;
+  }
+  const DeliveryFailure failure =
+      delivery_failure("startup telegram failed", sent.outcome, options);
+  host::log(failure.level, failure.line);
+  record.set_problem("telegram: " + std::string(telegram::failure_reason(sent.outcome.status)));
+  return std::max(result, failure.result);
+}
+
+}  // namespace
+}  // namespace driver
+
+int run_burn_startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options) {
+  return driver::observed_pass("startup", [&](driver::PassRecord& record) {
+    return driver::startup_snapshot(args, options, record);
+  });
 }
 
 }  // namespace corvane_burn_watch

@@ -1,0 +1,39 @@
+#pragma once
+// What each pass of the watch came to, told to the host as it ends: a seam of
+// the same kind as the clock and sleep seams, so that a host can count
+// cycles, export the rates and report its health without the core knowing how.
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "corvane_burn_watch/burns/burns.hpp"
+
+namespace corvane_burn_watch {
+
+struct CycleReport {
+  std::string kind;           // "startup" (run_burn_startup_snapshot) or "cycle"
+  std::optional<int> result;  // the pass's result code; nullopt when it raised
+  std::string error;          // the message of the error it raised; "" if none
+  double started = 0;         // POSIX seconds, from the host's clock seam
+  double finished = 0;
+  // The burn map of the rows fetched; nullopt when no rows were fetched.
+  std::optional<BurnMap> burns;
+  int alerts_sent = 0;  // alert messages delivered (the startup table is none)
+  // One reason per failed delivery attempt: "rate_limited", "server_error",
+  // "network", "refused" or "not_configured".
+  std::vector<std::string> telegram_failures;
+  int pending_subnets = 0;  // subnets waiting in the pending file afterwards
+  std::string summary;      // one short line, e.g. for systemd's STATUS=
+};
+
+using CycleObserverFn = std::function<void(const CycleReport& report)>;
+
+// Installs the observer called after every run_burn_watch_once and
+// run_burn_startup_snapshot (the poll loop's cycles included), also when the
+// pass raised; an empty function removes it. Process-wide, replaceable at any
+// time from any thread. An error the observer throws is written as an error
+// line and never breaks the watch.
+void set_cycle_observer(CycleObserverFn observer);
+
+}  // namespace corvane_burn_watch

@@ -1,0 +1,168 @@
+#include "corvane_burn_watch/driver/pending_alerts.hpp"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <optional>
+#include <unordered_map>
+
+#include "corvane_burn_watch/burns/atomic_file.hpp"
+#include "corvane_burn_watch/burns/json_file.hpp"
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/json/write.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
+#include "corvane_burn_watch/driver/baseline.hpp"
+
+namespace corvane_burn_watch::driver {
+namespace {
+
+constexpr std::string_view kAlertsKey = "alerts";
+constexpr std::string_view kMigrationsKey = "chat_migrations";
+constexpr std::string_view kToldKey = "told";
+constexpr std::string_view kLatestKey = "latest";
+// Longest chain of migrations followed; Telegram moves a chat once.
+constexpr int kMigrationHops = 8;
+
+// Ascending numeric order; an id that is not a whole number (only a hand-made
+// file holds one) goes last.
+void sort_by_id(std::vector<PendingAlert>& alerts) {
+  std::vector<std::pair<std::optional<json::Integer>, PendingAlert>> keyed;
+  keyed.reserve(alerts.size());
+  for (PendingAlert& alert : alerts)
+    keyed.emplace_back(numbers::read_integer(alert.subnet_id), std::move(alert));
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    if (!a.first || !b.first) return a.first && !b.first;
+    return numbers::compare_integers(*a.first, *b.first) < 0;
+  });
+  alerts.clear();
+  for (auto& entry : keyed) alerts.push_back(std::move(entry.second));
+}
+
+const std::string* text_member(const json::Object& object, std::string_view key) {
+  const json::Value* value = object.find(key);
+  return value ? value->as_text() : nullptr;
+}
+
+}  // namespace
+
+void merge_changes(PendingAlerts& pending, const ChangeList& changes, const BurnMap& current,
+                   double threshold) {
+  std::unordered_map<std::string, std::size_t> index;
+  for (std::size_t i = 0; i < pending.alerts.size(); ++i)
+    index.emplace(pending.alerts[i].subnet_id, i);
+  // Subnets pending before this pass follow the service, changed or not: the
+  // line the chat gets runs to the value of now.
+  for (PendingAlert& alert : pending.alerts)
+    if (const json::Value* now = current.find(alert.subnet_id); now && now->is_text())
+      alert.latest = *now->as_text();
+  for (const ChangeTriple& change : changes) {
+    if (auto found = index.find(change.subnet_id); found != index.end())
+      pending.alerts[found->second].latest = change.new_burn;
+    else
+      pending.alerts.push_back({change.subnet_id, change.old_burn, change.new_burn});
+  }
+  std::erase_if(pending.alerts, [threshold](const PendingAlert& alert) {
+    return !owner_burn_changed(alert.told, alert.latest, threshold);
+  });
+  sort_by_id(pending.alerts);
+}
+
+ChangeList pending_changes(const PendingAlerts& pending) {
+  ChangeList changes;
+  changes.reserve(pending.alerts.size());
+  for (const PendingAlert& alert : pending.alerts)
+    changes.push_back({alert.subnet_id, alert.told, alert.latest});
+  return changes;
+}
+
+std::string chat_after_migrations(PendingAlerts& pending, const std::string& configured) {
+  json::Object chain;
+  std::string chat = configured;
+  for (int hop = 0; hop < kMigrationHops; ++hop) {
+    const std::string* next = text_member(pending.chat_migrations, chat);
+    if (next == nullptr || chain.find(chat) != nullptr) break;
+    chain.set(chat, *next);
+    chat = *next;
+  }
+  pending.chat_migrations = std::move(chain);
+  return chat;
+}
+
+json::Value pending_document(const PendingAlerts& pending) {
+  json::Object alerts;
+  for (const PendingAlert& alert : pending.alerts)
+    alerts.set(alert.subnet_id, json::Object{{std::string(kToldKey), alert.told},
+                                             {std::string(kLatestKey), alert.latest}});
+  return json::Object{{std::string(kAlertsKey), std::move(alerts)},
+                      {std::string(kMigrationsKey), pending.chat_migrations}};
+}
+
+std::optional<PendingAlerts> pending_from_document(const json::Value& document) {
+  const json::Object* top = document.as_object();
+  const json::Value* alerts = top ? top->find(kAlertsKey) : nullptr;
+  const json::Value* migrations = top ? top->find(kMigrationsKey) : nullptr;
+  if (!alerts || !alerts->as_object() || (migrations && !migrations->as_object()))
+    return std::nullopt;
+  PendingAlerts pending;
+  for (const json::Member& member : *alerts->as_object()) {
+    const json::Object* alert = member.value.as_object();
+    const std::string* told = alert ? text_member(*alert, kToldKey) : nullptr;
+    const std::string* latest = alert ? text_member(*alert, kLatestKey) : nullptr;
+    if (!told || !latest) return std::nullopt;
+    pending.alerts.push_back({member.key, *told, *latest});
+  }
+  sort_by_id(pending.alerts);
+  if (migrations)
+    for (const json::Member& member : *migrations->as_object()) {
+      if (!member.value.is_text()) return std::nullopt;
+      pending.chat_migrations.set(member.key, member.value);
+    }
+  return pending;
+}
+
+std::string pending_file_path(const std::string& state_path, const WatchOptions& options) {
+  return options.pending_path.empty() ? state_path + ".pending.json" : options.pending_path;
+}
+
+PendingAlerts PendingFile::load() {
+  burns::JsonFile file = burns::read_json_file(path_);
+  if (file.status == burns::JsonFile::Status::missing) return *(on_disk_ = PendingAlerts{});
+  if (file.status == burns::JsonFile::Status::parsed)
+    if (std::optional<PendingAlerts> pending = pending_from_document(file.document))
+      return *(on_disk_ = std::move(pending));
+  // A file this system did not write. Its alerts are lost to the chat either
+  // way; keeping it lets a person read them.
+  if (file.status == burns::JsonFile::Status::unreadable)
+    throw OsError(EACCES, "pending alerts file " + path_ + " " + file.problem, path_);
+  const std::string why = file.problem.empty() ? "is not a pending alerts document" : file.problem;
+  if (dry_run_) {
+    host::log(host::LogLevel::warning, "pending alerts file " + path_ + " " + why + ": ignored");
+    return {};
+  }
+  const std::string copy = corrupt_copy_path(path_, host::now_seconds());
+  burns::replace_file_atomically(copy, file.content);
+  host::log(host::LogLevel::warning,
+            "pending alerts file " + path_ + " " + why + ": kept as " + copy + "; starting afresh");
+  // The unusable file itself is replaced or removed by the next store().
+  on_disk_.reset();
+  return {};
+}
+
+void PendingFile::store(const PendingAlerts& pending) {
+  if (dry_run_ || (on_disk_ && pending == *on_disk_)) return;
+  if (pending.empty()) {
+    if (::unlink(path_.c_str()) != 0 && errno != ENOENT) {
+      const int error = errno;
+      throw OsError(error, std::strerror(error), path_);
+    }
+  } else {
+    burns::replace_file_atomically(path_,
+                                   json::write_indented_sorted(pending_document(pending)) + "\n");
+  }
+  on_disk_ = pending;
+}
+
+}  // namespace corvane_burn_watch::driver
