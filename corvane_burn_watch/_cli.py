@@ -1,24 +1,30 @@
 """The ``burn-watch`` command: parses options and calls the library.
 
-Exit codes: the result code of ``once`` and ``snapshot`` (0 or 1); 0 when
-``run`` stops at the pause file; 1 for an error the library raised; 2 for a
-bad option or setting (reported before any network traffic); 130 after
-Ctrl-C and 143 after SIGTERM.
+Exit codes: the result code of ``once`` and ``snapshot`` (0 or 1, or 2 when
+Telegram refuses the bot or the chat); 0 when ``run`` stops at the pause
+file; 1 for an error the library raised; 2 for a bad option or setting
+(reported before any network traffic), for a state file another watch is
+using, and when Telegram refuses the bot or the chat at start-up (restarting
+cannot help); 130 after Ctrl-C and 143 after SIGTERM.
 """
 
 from __future__ import annotations
 
 import argparse
+import contextlib
 import math
 import os
 import sys
 import textwrap
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from pathlib import Path
-from typing import NoReturn
+from typing import TYPE_CHECKING, NoReturn
 
 from . import _settings
 from ._signals import TerminationRequested, sigterm_as_interrupt
+
+if TYPE_CHECKING:
+    from .burn_watch import WatchOptions
 
 __all__ = ["main"]
 
@@ -50,6 +56,8 @@ environment (secrets are never taken from the command line):
   ORBISCA_API_BASE         other data service address (optional)
   ORBISCA_USER_AGENT       User-Agent sent to the data service (optional)
   BURN_TELEGRAM_API_BASE   other Telegram Bot API address (optional)
+  BURN_TELEGRAM_THREAD_ID  forum topic (message_thread_id) every message goes
+                           to (optional)
 
 stopping: create the pause file (see --pause-file) and the watch stops within
 about a second (a cycle under way finishes first); Ctrl-C or SIGTERM stop it
@@ -144,6 +152,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_state_file(run)
     _add_threshold(run)
+    _add_watch_options(run, "run")
     run.add_argument(
         "--interval-minutes",
         type=_number(0.0, inclusive=False),
@@ -173,6 +182,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_state_file(once)
     _add_threshold(once)
+    _add_watch_options(once, "once")
 
     snapshot = commands.add_parser(
         "snapshot",
@@ -185,6 +195,7 @@ def build_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     _add_state_file(snapshot)
+    _add_watch_options(snapshot, "snapshot")
 
     from ._demo import add_demo_options
 
@@ -230,11 +241,17 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         + (f"pause file {pause}" if pause else "no pause file")
     )
     telegram = {"burn_token": creds.telegram_token, "burn_chat_id": creds.telegram_chat_id}
+    options = _watch_options(args)
     try:
-        code = burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)
+        code = burn_watch.run_burn_startup_snapshot(
+            state_path=state_file, options=options, **telegram
+        )
     except Exception as error:  # the watch itself may still work: go on
         _say(f"startup snapshot failed: {_describe(error)}; starting the watch anyway")
     else:
+        if code == EXIT_REFUSED:
+            _say(REFUSED_AT_START)
+            return EXIT_REFUSED
         if code != 0:
             _say("startup snapshot did not complete (see above); starting the watch anyway")
     burn_watch.run_burn_poll_loop(
@@ -242,6 +259,7 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         threshold=args.threshold,
         interval_minutes=args.interval_minutes,
         pause_path=pause,
+        options=options,
         **telegram,
     )
     return 0
@@ -255,6 +273,7 @@ def _once(args: argparse.Namespace, state_file: str, creds: _settings.Credential
         threshold=args.threshold,
         burn_token=creds.telegram_token,
         burn_chat_id=creds.telegram_chat_id,
+        options=_watch_options(args),
     )
 
 
@@ -265,6 +284,7 @@ def _snapshot(args: argparse.Namespace, state_file: str, creds: _settings.Creden
         state_path=state_file,
         burn_token=creds.telegram_token,
         burn_chat_id=creds.telegram_chat_id,
+        options=_watch_options(args),
     )
 
 
@@ -276,6 +296,121 @@ def _describe(error: BaseException) -> str:
     return f"{type(error).__name__}: {text}" if text else type(error).__name__
 
 
+# ---- Delivery, dry runs and one watch per state file ---------------------------
+
+# A result of the library, and this program's exit code, when Telegram refuses
+# the bot or the chat: restarting cannot help, so a service manager should not.
+EXIT_REFUSED = 2
+REFUSED_AT_START = (
+    "Telegram refused the bot or the chat at start-up (see above): restarting cannot help; "
+    "fix the setting and start again"
+)
+THREAD_ID_VARIABLE = "BURN_TELEGRAM_THREAD_ID"
+
+
+def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
+    """The options of a long-running watch, for run, once and snapshot."""
+    group = parser.add_argument_group("delivery")
+    if command == "snapshot":
+        _add_threshold(parser)  # what changed since the state was saved is alerted first
+    group.add_argument(
+        "--dry-run",
+        action="store_true",
+        help="do everything but send: each message the chat would get is printed on standard "
+        'output, followed by a line "----"; the state, pending and lock files are not touched',
+    )
+    group.add_argument(
+        "--no-redeliver",
+        action="store_true",
+        help="send each alert once, as the library does without watch options: a failed "
+        "alert is lost, a refusal is no reason to stop, and a restart alerts nothing",
+    )
+    group.add_argument(
+        "--pending-file",
+        type=_path,
+        metavar="PATH",
+        help="where alerts wait until Telegram has them (default: the state file's path "
+        "followed by .pending.json); removed when nothing is pending",
+    )
+    group.add_argument(
+        "--max-retry-after",
+        type=_number(0.0, inclusive=True),
+        default=60.0,
+        metavar="SECONDS",
+        help="when Telegram asks to wait (429), wait and send again as long as a cycle waits "
+        "no more than this in all; else the alert waits for the next cycle (default: 60)",
+    )
+    group.add_argument(
+        "--request-deadline",
+        type=_number(0.0, inclusive=False),
+        default=300.0,
+        metavar="SECONDS",
+        help="longest time any one request to the data service or Telegram may take, "
+        "connecting included; a slower one fails as a network failure does (default: 300)",
+    )
+    if command in ("run", "snapshot"):
+        group.add_argument(
+            "--quiet-startup-table",
+            action="store_true",
+            help="post the startup table without a notification sound (alerts still ring)",
+        )
+    if command == "run":
+        group.add_argument(
+            "--no-startup-table",
+            action="store_true",
+            help="do not post the table of all rates at start (what changed while the watch "
+            "was stopped is still alerted), so that a restart loop stays quiet",
+        )
+
+
+def _thread_id(environ: Mapping[str, str]) -> str:
+    value = environ.get(THREAD_ID_VARIABLE, "").strip()
+    if value and not value.isdecimal():
+        raise _settings.SettingsError(
+            f"{THREAD_ID_VARIABLE} must be the number of a forum topic, not {value!r}"
+        )
+    return value
+
+
+def _check_watch_settings(args: argparse.Namespace, environ: Mapping[str, str]) -> None:
+    _thread_id(environ)
+    if args.pending_file is not None and not args.pending_file.parent.is_dir():
+        raise _settings.SettingsError(
+            f"pending file directory {args.pending_file.parent} does not exist"
+        )
+
+
+def _watch_options(args: argparse.Namespace) -> WatchOptions:
+    """The watch options the program runs with: every service feature on."""
+    from . import burn_watch
+
+    return burn_watch.WatchOptions(
+        skip_bad_rows=True,
+        keep_corrupt_state=True,
+        warn_full_page=True,
+        request_deadline_seconds=args.request_deadline,
+        redeliver=not args.no_redeliver,
+        pending_path="" if args.pending_file is None else str(args.pending_file),
+        max_retry_after_seconds=args.max_retry_after,
+        startup_threshold=args.threshold,
+        startup_table=not getattr(args, "no_startup_table", False),
+        quiet_startup_table=getattr(args, "quiet_startup_table", False),
+        message_thread_id=_thread_id(os.environ),
+        dry_run=args.dry_run,
+    )
+
+
+def _state_lock(args: argparse.Namespace, state_file: str) -> contextlib.AbstractContextManager:
+    """Held while the command works on the state (for run: the whole run); a
+    dry run writes nothing and takes no lock. Raises BlockingIOError naming the
+    holder when another watch uses the state file."""
+    if args.dry_run:
+        return contextlib.nullcontext()
+    from . import burn_watch
+
+    return burn_watch.StateLock(state_file)
+
+
 def _dispatch(args: argparse.Namespace) -> int:
     if args.command == "demo":
         from ._demo import run_demo
@@ -285,10 +420,17 @@ def _dispatch(args: argparse.Namespace) -> int:
         _settings.check_service_urls(os.environ)
         creds = _settings.load_credentials(os.environ)
         state_file = _state_file(args)
+        _check_watch_settings(args, os.environ)
     except _settings.SettingsError as error:
         _say(f"error: {error}")
         return EXIT_USAGE
-    return WATCH_COMMANDS[args.command](args, state_file, creds)
+    try:
+        lock = _state_lock(args, state_file)
+    except OSError as error:
+        _say(f"error: {error.strerror or error}")
+        return EXIT_USAGE
+    with lock:
+        return WATCH_COMMANDS[args.command](args, state_file, creds)
 
 
 def main(argv: Sequence[str] | None = None) -> int:

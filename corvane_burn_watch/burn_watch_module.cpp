@@ -262,10 +262,33 @@ void set_clock(nb::object fn) {
   });
 }
 
+// Messages of a dry run go to sys.stdout, so that they keep their place
+// among what the host itself prints there.
+void install_output() {
+  cbw::host::set_output([](std::string_view text) {
+    call_host([&] {
+      nb::object out = nb::module_::import_("sys").attr("stdout");
+      if (out.is_none()) return;
+      out.attr("write")(nb::str(text.data(), text.size()));
+      out.attr("flush")();
+    });
+  });
+}
+
+void set_cycle_observer(nb::object fn) {
+  if (fn.is_none()) return cbw::set_cycle_observer({});
+  if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("cycle observer must be callable");
+  cbw::set_cycle_observer([held = hold_callable(fn)](const cbw::CycleReport& report) {
+    call_host([&] { nb::handle(held.get())(nb::cast(report)); });
+  });
+}
+
 void clear_host_seams() {
   cbw::host::set_sleep({});
   cbw::host::set_clock({});
   cbw::host::set_interrupt_check({});
+  cbw::host::set_output({});
+  cbw::set_cycle_observer({});
 }
 
 // ---- Errors ------------------------------------------------------------------
@@ -326,12 +349,16 @@ NB_MODULE(burn_watch, m) {
   nb::register_exception_translator(translate_error);
   cbw::http::global_init();
   install_interrupt_check();
+  install_output();
   nb::module_::import_("atexit").attr("register")(nb::cpp_function(clear_host_seams));
 
   m.def("_set_sleep", &set_sleep, "fn"_a.none(),
         "Route every library sleep through fn(seconds); None restores real sleeping.");
   m.def("_set_clock", &set_clock, "fn"_a.none(),
         "Take the UTC time from fn() (POSIX seconds); None restores the real clock.");
+  m.def("_set_cycle_observer", &set_cycle_observer, "fn"_a.none(),
+        "Call fn(CycleReport) after every watch cycle and startup snapshot; None removes it. "
+        "An exception fn raises is logged as an error line and never breaks the watch.");
 
   // ---- Burn values and state ----
   m.attr("OWNER_BURN_DECIMALS") = cbw::OWNER_BURN_DECIMALS;
@@ -490,40 +517,123 @@ NB_MODULE(burn_watch, m) {
       "text"_a, "token"_a, "chat_id"_a,
       "Post a whole text in numbered chunks 0.4 s apart; stops at the first failed chunk.");
 
+  // ---- Watch options, cycle reports and the state lock ----
+  const cbw::WatchOptions defaults;
+  nb::class_<cbw::WatchOptions>(
+      m, "WatchOptions",
+      "What a long-running watch asks of the driver operations; the defaults change nothing.")
+      .def(
+          "__init__",
+          [](cbw::WatchOptions* self, bool skip_bad_rows, bool keep_corrupt_state,
+             bool warn_full_page, double request_deadline_seconds, bool redeliver,
+             std::string pending_path, double max_retry_after_seconds, double startup_threshold,
+             bool startup_table, bool quiet_startup_table, std::string message_thread_id,
+             bool dry_run) {
+            new (self) cbw::WatchOptions{skip_bad_rows,
+                                         keep_corrupt_state,
+                                         warn_full_page,
+                                         request_deadline_seconds,
+                                         redeliver,
+                                         std::move(pending_path),
+                                         max_retry_after_seconds,
+                                         startup_threshold,
+                                         startup_table,
+                                         quiet_startup_table,
+                                         std::move(message_thread_id),
+                                         dry_run};
+          },
+          nb::kw_only(), "skip_bad_rows"_a = defaults.skip_bad_rows,
+          "keep_corrupt_state"_a = defaults.keep_corrupt_state,
+          "warn_full_page"_a = defaults.warn_full_page,
+          "request_deadline_seconds"_a = defaults.request_deadline_seconds,
+          "redeliver"_a = defaults.redeliver, "pending_path"_a = defaults.pending_path,
+          "max_retry_after_seconds"_a = defaults.max_retry_after_seconds,
+          "startup_threshold"_a = defaults.startup_threshold,
+          "startup_table"_a = defaults.startup_table,
+          "quiet_startup_table"_a = defaults.quiet_startup_table,
+          "message_thread_id"_a = defaults.message_thread_id, "dry_run"_a = defaults.dry_run)
+      .def_rw("skip_bad_rows", &cbw::WatchOptions::skip_bad_rows)
+      .def_rw("keep_corrupt_state", &cbw::WatchOptions::keep_corrupt_state)
+      .def_rw("warn_full_page", &cbw::WatchOptions::warn_full_page)
+      .def_rw("request_deadline_seconds", &cbw::WatchOptions::request_deadline_seconds)
+      .def_rw("redeliver", &cbw::WatchOptions::redeliver)
+      .def_rw("pending_path", &cbw::WatchOptions::pending_path)
+      .def_rw("max_retry_after_seconds", &cbw::WatchOptions::max_retry_after_seconds)
+      .def_rw("startup_threshold", &cbw::WatchOptions::startup_threshold)
+      .def_rw("startup_table", &cbw::WatchOptions::startup_table)
+      .def_rw("quiet_startup_table", &cbw::WatchOptions::quiet_startup_table)
+      .def_rw("message_thread_id", &cbw::WatchOptions::message_thread_id)
+      .def_rw("dry_run", &cbw::WatchOptions::dry_run);
+  nb::class_<cbw::CycleReport>(m, "CycleReport", "What one pass of the watch came to.")
+      .def_ro("kind", &cbw::CycleReport::kind)
+      .def_ro("result", &cbw::CycleReport::result)
+      .def_ro("error", &cbw::CycleReport::error)
+      .def_ro("started", &cbw::CycleReport::started)
+      .def_ro("finished", &cbw::CycleReport::finished)
+      .def_prop_ro("burns",
+                   [](const cbw::CycleReport& r) -> nb::object {
+                     return r.burns ? nb::object(from_object(*r.burns)) : nb::none();
+                   })
+      .def_ro("alerts_sent", &cbw::CycleReport::alerts_sent)
+      .def_ro("telegram_failures", &cbw::CycleReport::telegram_failures)
+      .def_ro("pending_subnets", &cbw::CycleReport::pending_subnets)
+      .def_ro("summary", &cbw::CycleReport::summary);
+  nb::class_<cbw::StateLock>(
+      m, "StateLock",
+      "An exclusive lock on <state_path>.lock for one watch per state file; BlockingIOError "
+      "naming the holder's pid when another process has it. A context manager.")
+      .def(nb::init<const std::string&>(), "state_path"_a)
+      .def_prop_ro("path", &cbw::StateLock::path)
+      .def_prop_ro("held", &cbw::StateLock::held)
+      .def("release", &cbw::StateLock::release, "Let go of the lock now.")
+      .def(
+          "__enter__", [](cbw::StateLock& lock) -> cbw::StateLock& { return lock; },
+          nb::rv_policy::reference)
+      .def("__exit__", [](cbw::StateLock& lock, nb::args) { lock.release(); });
+
   // ---- Watch driver ----
   // Keyword-only, as a host names every argument; the GIL is released for the
   // whole call so a host may run the loop on a thread of its own.
   m.def(
       "run_burn_watch_once",
-      [](std::string state_path, double threshold, std::string burn_token,
-         std::string burn_chat_id) {
+      [](std::string state_path, double threshold, std::string burn_token, std::string burn_chat_id,
+         std::optional<cbw::WatchOptions> options) {
         cbw::WatchOnceArgs args{std::move(state_path), threshold, std::move(burn_token),
                                 std::move(burn_chat_id)};
-        return without_gil([&] { return cbw::run_burn_watch_once(args); });
+        return without_gil(
+            [&] { return cbw::run_burn_watch_once(args, options.value_or(cbw::WatchOptions{})); });
       },
       nb::kw_only(), "state_path"_a, "threshold"_a, "burn_token"_a, "burn_chat_id"_a,
+      "options"_a = nb::none(),
       "One watch cycle: fetch every subnet, store the burns, alert on changes. Returns 0 when it "
-      "completed and any alert was delivered, else 1.");
+      "completed and any alert was delivered, else 1; with options.redeliver, 2 when Telegram "
+      "refuses the bot or the chat (restarting cannot help).");
   m.def(
       "run_burn_startup_snapshot",
-      [](std::string state_path, std::string burn_token, std::string burn_chat_id) {
+      [](std::string state_path, std::string burn_token, std::string burn_chat_id,
+         std::optional<cbw::WatchOptions> options) {
         cbw::StartupSnapshotArgs args{std::move(state_path), std::move(burn_token),
                                       std::move(burn_chat_id)};
-        return without_gil([&] { return cbw::run_burn_startup_snapshot(args); });
+        return without_gil([&] {
+          return cbw::run_burn_startup_snapshot(args, options.value_or(cbw::WatchOptions{}));
+        });
       },
-      nb::kw_only(), "state_path"_a, "burn_token"_a, "burn_chat_id"_a,
-      "Fetch all subnets and send full burn-rate snapshot to burn Telegram. Returns 0 or 1.");
+      nb::kw_only(), "state_path"_a, "burn_token"_a, "burn_chat_id"_a, "options"_a = nb::none(),
+      "Fetch all subnets and send full burn-rate snapshot to burn Telegram. Returns 0 or 1 (2 as "
+      "run_burn_watch_once does); with options.redeliver it first alerts what changed since the "
+      "state file was saved.");
   m.def(
       "run_burn_poll_loop",
       [](std::string state_path, double threshold, double interval_minutes, std::string burn_token,
-         std::string burn_chat_id, std::string pause_path) {
+         std::string burn_chat_id, std::string pause_path,
+         std::optional<cbw::WatchOptions> options) {
         cbw::PollLoopArgs args{std::move(state_path),   threshold,
                                interval_minutes,        std::move(burn_token),
                                std::move(burn_chat_id), std::move(pause_path)};
-        without_gil([&] { cbw::run_burn_poll_loop(args); });
+        without_gil([&] { cbw::run_burn_poll_loop(args, options.value_or(cbw::WatchOptions{})); });
       },
       nb::kw_only(), "state_path"_a, "threshold"_a, "interval_minutes"_a, "burn_token"_a,
-      "burn_chat_id"_a, "pause_path"_a = "",
+      "burn_chat_id"_a, "pause_path"_a = "", "options"_a = nb::none(),
       "Run a watch cycle every interval (at least one minute; the first after one interval) "
       "until the pause file appears. Errors of a cycle are logged and the loop goes on.");
   m.def(

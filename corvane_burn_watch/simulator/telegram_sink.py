@@ -11,7 +11,10 @@ fields. Refusals are scripted in front of the normal answers:
         assert sink.texts() == ["..."]
 
 A wrong token gets 401 and any other method 404, as the real service answers;
-a message without "chat_id" or "text" gets 400.
+a message without "chat_id" or "text" gets 400. ``rate_limited(seconds)``
+scripts Telegram's 429 with retry_after, and ``migrate(old, new)`` turns a
+group into a supergroup: from then on every message to the old chat gets the
+400 that names the new one. ``delivered()`` lists the messages answered ok.
 
 Run as a program to print the messages of a manual demonstration:
     python -m corvane_burn_watch.simulator.telegram_sink --token 123:abc
@@ -69,6 +72,14 @@ class SentMessage:
     def chat_id(self) -> str | None:
         return self.field("chat_id")
 
+    @property
+    def thread_id(self) -> str | None:
+        return self.field("message_thread_id")
+
+    @property
+    def silent(self) -> bool:
+        return self.field("disable_notification") == "true"
+
     def header(self, name: str) -> str | None:
         return first_header(self.headers, name)
 
@@ -104,6 +115,8 @@ class TelegramSink(FakeService):
         self.on_message = on_message
         self._lock = threading.Lock()
         self._next_message_id = 1
+        self._migrated: dict[str, str] = {}
+        self._delivered: list[SentMessage] = []
         self.http = FakeHttpServer(self._answer, tls_context=tls_context)
 
     # ---- scripted answers ----
@@ -113,6 +126,22 @@ class TelegramSink(FakeService):
         """The API's refusal: that error status with a JSON description."""
         document = {"ok": False, "error_code": error_code, "description": description}
         return _api_reply(document, status=error_code)
+
+    @staticmethod
+    def rate_limited(retry_after: float) -> Reply:
+        """Telegram's 429, asking to wait ``retry_after`` seconds."""
+        document = {
+            "ok": False,
+            "error_code": 429,
+            "description": f"Too Many Requests: retry after {retry_after}",
+            "parameters": {"retry_after": retry_after},
+        }
+        return _api_reply(document, status=429)
+
+    def migrate(self, old_chat_id: str, new_chat_id: str) -> None:
+        """The group ``old_chat_id`` became the supergroup ``new_chat_id``."""
+        with self._lock:
+            self._migrated[old_chat_id] = new_chat_id
 
     def fail(self, *replies: Reply | Callable[[RecordedRequest], Reply]) -> TelegramSink:
         """Answers the next requests with these replies (or responders), in order.
@@ -132,6 +161,11 @@ class TelegramSink(FakeService):
     def texts(self) -> list[str | None]:
         return [message.text for message in self.messages]
 
+    def delivered(self) -> list[SentMessage]:
+        """The messages answered ok, in arrival order."""
+        with self._lock:
+            return list(self._delivered)
+
     # ---- the server ----
 
     def _answer(self, request: RecordedRequest) -> Reply:
@@ -145,8 +179,19 @@ class TelegramSink(FakeService):
         if not message.text:
             return self.refusal("Bad Request: message text is empty")
         with self._lock:
-            message_id = self._next_message_id
-            self._next_message_id += 1
+            moved_to = self._migrated.get(message.chat_id)
+            if moved_to is None:
+                message_id = self._next_message_id
+                self._next_message_id += 1
+                self._delivered.append(message)
+        if moved_to is not None:
+            document = {
+                "ok": False,
+                "error_code": 400,
+                "description": "Bad Request: group chat was upgraded to a supergroup chat",
+                "parameters": {"migrate_to_chat_id": int(moved_to)},
+            }
+            return _api_reply(document, status=400)
         if self.on_message is not None:
             self.on_message(message)
         result = {

@@ -184,13 +184,13 @@ def test_run_while_paused_posts_nothing(tmp_path, fakes):
 def test_run_goes_on_to_the_loop_after_a_failed_snapshot(tmp_path, fakes, processes):
     _, sink, env = fakes
     pause = tmp_path / "pause"
-    sink.fail(TelegramSink.refusal("Bad Request: chat not found"))
+    sink.fail(Reply(503, b"try later"))
     process, log = start_watch(tmp_path, env, processes, "run", "--pause-file", str(pause))
     wait_for(log, "starting the watch anyway", process)
     pause.write_text("")
     assert process.wait(timeout=30) == 0
     lines = log.read_text().splitlines()
-    assert lines[1] == "[burn] startup telegram failed: Bad Request: chat not found"
+    assert lines[1] == "[burn] startup telegram failed: try later"
     assert lines[-1] == "[burn] monitoring paused"
 
 

@@ -15,6 +15,7 @@ import pytest
 from corvane_burn_watch import _cli
 from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
+from corvane_burn_watch.simulator.http_fake import Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
 API_KEY = "cli-key"
@@ -81,7 +82,7 @@ def _nothing(tmp_path, monkeypatch):
         (["run", "--interval-minutes", "inf"], _nothing, "argument --interval-minutes: must be"),
         (["run", "--pause-file", ""], _nothing, "argument --pause-file: must not be empty"),
         (["once", "--interval-minutes", "3"], _nothing, "unrecognized arguments"),
-        (["snapshot", "--threshold", "1"], _nothing, "unrecognized arguments"),
+        (["once", "--no-startup-table"], _nothing, "unrecognized arguments"),
         (["watch"], _nothing, "unrecognized arguments: watch"),
         (["once", "--state-file", "{tmp}"], _nothing, "is a directory"),
         (["once", "--state-file", "{tmp}/missing/state.json"], _nothing, "does not exist"),
@@ -93,6 +94,9 @@ def _nothing(tmp_path, monkeypatch):
         (["once"], _file_instead("ORBISCA_API_KEY", "/nonexistent/key"), "cannot read"),
         (["once"], _setting("ORBISCA_API_BASE", "api.example"), "must start with http"),
         (["once"], _setting("BURN_TELEGRAM_API_BASE", ""), "must start with http"),
+        (["run"], _setting("BURN_TELEGRAM_THREAD_ID", "general"), "number of a forum topic"),
+        (["once", "--pending-file", "{tmp}/missing/p.json"], _nothing, "does not exist"),
+        (["once", "--request-deadline", "0"], _nothing, "must be a number > 0"),
     ],
     ids=[
         "threshold_text",
@@ -102,7 +106,7 @@ def _nothing(tmp_path, monkeypatch):
         "interval_infinite",
         "pause_file_empty",
         "interval_for_once",
-        "threshold_for_snapshot",
+        "startup_table_for_once",
         "unknown_command",
         "state_file_directory",
         "state_file_directory_missing",
@@ -114,6 +118,9 @@ def _nothing(tmp_path, monkeypatch):
         "api_key_file_missing",
         "api_base_not_a_url",
         "telegram_base_empty",
+        "thread_id_not_a_number",
+        "pending_file_directory_missing",
+        "request_deadline_zero",
     ],
 )
 def test_bad_settings_exit_2_with_one_line_before_any_traffic(
@@ -179,24 +186,40 @@ def test_once_returns_the_cycle_result(tmp_path, capfd, fakes):
     service.set_burn(2, 0.9)
     assert _cli.main(["once", "--state-file", state, "--threshold", "0.5"]) == 0
     assert [text.splitlines()[3:] for text in sink.texts()] == [["SN2: 0.2000 \u2192 0.9000"]]
-    sink.fail(TelegramSink.refusal("Forbidden: bot was blocked by the user", 403))
+    sink.fail(Reply(502, b"bad gateway"))
     service.set_burn(0, 5)
     assert _cli.main(["once", "--state-file", state]) == 1
     assert capfd.readouterr().err == (
         "[burn] alert sent (1 subnet(s))\n"
-        "[burn] telegram failed: Forbidden: bot was blocked by the user\n"
+        "[burn] telegram failed: bad gateway; 1 subnet(s) stay pending for the next cycle\n"
     )
     assert bw.load_burn_state(state) == {"0": "5", "1": "0.6", "2": "0.9"}
 
 
+def test_dry_run_prints_and_leaves_no_file(tmp_path, capfd, fakes):
+    _, sink = fakes
+    state = tmp_path / "state.json"
+    bw.save_burn_state(str(state), {"0": "0.2", "1": "0.1", "2": "0.2"}, "2026-01-01T00:00:00Z")
+    before = state.read_bytes()
+    assert _cli.main(["once", "--state-file", str(state), "--dry-run"]) == 0
+    out, err = capfd.readouterr()
+    alert, end = out.split("\n----\n")
+    assert alert.splitlines()[3:] == ["SN1: 0.1000 \u2192 0.2000"] and end == ""
+    assert err == "[burn] alert sent (1 subnet(s)) [dry run]\n"
+    assert sink.messages == []
+    assert state.read_bytes() == before
+    assert sorted(p.name for p in tmp_path.iterdir() if p.name.startswith("state")) == [
+        "state.json"
+    ]
+
+
 def test_library_error_is_one_line_and_exit_1(tmp_path, capfd, fakes):
     service, _ = fakes
-    service.rows = [{"netuid": "not-a-number", "incentive_burn": 1}]
+    service.fail(Reply.json('{"data": {"netuid": 1}}'))  # rows that are no list
     state = str(tmp_path / "state.json")
-    bw.save_burn_state(state, {"1": "0"}, "2026-01-01T00:00:00Z")
     assert _cli.main(["once", "--state-file", state]) == 1
     err = capfd.readouterr().err
-    assert err.startswith("burn-watch: error: ValueError: ") and err.count("\n") == 1
+    assert err.startswith("burn-watch: error: TypeError: ") and err.count("\n") == 1
 
 
 @pytest.mark.parametrize("argv", [["--version"], ["--help"], ["once", "--help"]])
