@@ -50,8 +50,12 @@ struct OsError : Error {
 // A network failure reported by the HTTP client.
 struct NetworkError : Error {
   enum class Kind { connection, timeout, other };
-  NetworkError(Kind kind, const std::string& message) : Error(message), kind(kind) {}
+  NetworkError(Kind kind, const std::string& message, bool nothing_sent = false)
+      : Error(message), kind(kind), nothing_sent(nothing_sent) {}
   Kind kind;
+  // The request cannot have reached the server (no name, no connection), as
+  // opposed to a failure after it may have been sent.
+  bool nothing_sent;
 };
 
 // An error raised by a callback the host installed (its sleep or clock).

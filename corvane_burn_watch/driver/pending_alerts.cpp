@@ -23,6 +23,7 @@ constexpr std::string_view kAlertsKey = "alerts";
 constexpr std::string_view kMigrationsKey = "chat_migrations";
 constexpr std::string_view kToldKey = "told";
 constexpr std::string_view kLatestKey = "latest";
+constexpr std::string_view kMaybeToldKey = "maybe_told";
 // Longest chain of migrations followed; Telegram moves a chat once.
 constexpr int kMigrationHops = 8;
 
@@ -48,8 +49,7 @@ const std::string* text_member(const json::Object& object, std::string_view key)
 
 }  // namespace
 
-void merge_changes(PendingAlerts& pending, const ChangeList& changes, const BurnMap& current,
-                   double threshold) {
+void merge_changes(PendingAlerts& pending, const ChangeList& changes, const BurnMap& current) {
   std::unordered_map<std::string, std::size_t> index;
   for (std::size_t i = 0; i < pending.alerts.size(); ++i)
     index.emplace(pending.alerts[i].subnet_id, i);
@@ -62,12 +62,19 @@ void merge_changes(PendingAlerts& pending, const ChangeList& changes, const Burn
     if (auto found = index.find(change.subnet_id); found != index.end())
       pending.alerts[found->second].latest = change.new_burn;
     else
-      pending.alerts.push_back({change.subnet_id, change.old_burn, change.new_burn});
+      pending.alerts.push_back({change.subnet_id, change.old_burn, change.new_burn, {}});
   }
-  std::erase_if(pending.alerts, [threshold](const PendingAlert& alert) {
-    return !owner_burn_changed(alert.told, alert.latest, threshold);
-  });
   sort_by_id(pending.alerts);
+}
+
+void drop_settled(PendingAlerts& pending, double threshold) {
+  std::erase_if(pending.alerts, [threshold](const PendingAlert& alert) {
+    const auto settled = [&](const std::string& held) {
+      return !owner_burn_changed(held, alert.latest, threshold);
+    };
+    return settled(alert.told) &&
+           std::all_of(alert.maybe_told.begin(), alert.maybe_told.end(), settled);
+  });
 }
 
 ChangeList pending_changes(const PendingAlerts& pending) {
@@ -93,9 +100,14 @@ std::string chat_after_migrations(PendingAlerts& pending, const std::string& con
 
 json::Value pending_document(const PendingAlerts& pending) {
   json::Object alerts;
-  for (const PendingAlert& alert : pending.alerts)
-    alerts.set(alert.subnet_id, json::Object{{std::string(kToldKey), alert.told},
-                                             {std::string(kLatestKey), alert.latest}});
+  for (const PendingAlert& alert : pending.alerts) {
+    json::Object entry{{std::string(kToldKey), alert.told},
+                       {std::string(kLatestKey), alert.latest}};
+    if (!alert.maybe_told.empty())
+      entry.append(std::string(kMaybeToldKey),
+                   json::Array(alert.maybe_told.begin(), alert.maybe_told.end()));
+    alerts.set(alert.subnet_id, std::move(entry));
+  }
   return json::Object{{std::string(kAlertsKey), std::move(alerts)},
                       {std::string(kMigrationsKey), pending.chat_migrations}};
 }
@@ -112,7 +124,14 @@ std::optional<PendingAlerts> pending_from_document(const json::Value& document) 
     const std::string* told = alert ? text_member(*alert, kToldKey) : nullptr;
     const std::string* latest = alert ? text_member(*alert, kLatestKey) : nullptr;
     if (!told || !latest) return std::nullopt;
-    pending.alerts.push_back({member.key, *told, *latest});
+    PendingAlert& entry = pending.alerts.emplace_back(PendingAlert{member.key, *told, *latest, {}});
+    if (const json::Value* maybe = alert->find(kMaybeToldKey)) {
+      if (!maybe->as_list()) return std::nullopt;
+      for (const json::Value& value : *maybe->as_list()) {
+        if (!value.is_text()) return std::nullopt;
+        entry.maybe_told.push_back(*value.as_text());
+      }
+    }
   }
   sort_by_id(pending.alerts);
   if (migrations)

@@ -21,6 +21,10 @@ struct PendingAlert {
   std::string subnet_id;
   std::string told;
   std::string latest;
+  // Values of lines sent whose fate is unknown (the process was killed, or the
+  // request failed without an answer): the chat may hold one of them instead
+  // of `told`.
+  std::vector<std::string> maybe_told;
   bool operator==(const PendingAlert&) const = default;
 };
 
@@ -35,10 +39,15 @@ struct PendingAlerts {
 
 // Adds a pass's changes: a subnet already pending keeps its `told` value and
 // takes the new latest value; every other pending subnet takes its value in
-// `current` too. A subnet whose net change is back within `threshold` is
-// dropped. The list stays in ascending numeric order of id.
-void merge_changes(PendingAlerts& pending, const ChangeList& changes, const BurnMap& current,
-                   double threshold);
+// `current` too. The list stays in ascending numeric order of id.
+void merge_changes(PendingAlerts& pending, const ChangeList& changes, const BurnMap& current);
+
+// Drops the subnets whose net change is back within `threshold` of every value
+// the chat may hold. Only once the state file holds the values they settled
+// at: a subnet missing from the pending file must have in the state file what
+// the chat was last told, or its next change would be told from a value the
+// chat never got.
+void drop_settled(PendingAlerts& pending, double threshold);
 
 // The alerts as change triples (id, told, latest), for the alert text.
 ChangeList pending_changes(const PendingAlerts& pending);

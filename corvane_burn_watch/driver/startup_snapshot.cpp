@@ -49,11 +49,15 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
       file.emplace(pending_file_path(args.state_path, options), options.dry_run);
       pending = file->load();
       chat = chat_for_pass(pending, args.burn_chat_id);
-      merge_changes(pending, changes, current, options.startup_threshold);
+      merge_changes(pending, changes, current);
+      file->store(pending);
+    }
+    baseline.replace(current, fetched->updated_at);
+    if (file) {
+      drop_settled(pending, options.startup_threshold);
       file->store(pending);
       record.set_pending(pending.alerts.size());
     }
-    baseline.replace(current, fetched->updated_at);
   }
 
   Courier courier(args.burn_token, chat, options, args.settings, record);

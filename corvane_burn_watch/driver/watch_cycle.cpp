@@ -50,9 +50,11 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
   PendingFile file(pending_file_path(args.state_path, options), options.dry_run);
   PendingAlerts pending = file.load();
   const std::string chat = chat_for_pass(pending, args.burn_chat_id);
-  merge_changes(pending, changes, current, args.threshold);
+  merge_changes(pending, changes, current);
   file.store(pending);
   baseline.replace(current, fetched.updated_at);
+  drop_settled(pending, args.threshold);
+  file.store(pending);
   record.set_pending(pending.alerts.size());
   if (pending.alerts.empty()) return 0;
 

@@ -8,6 +8,7 @@ Failures are scripted in front of the normal answers:
     with FakeDataService(rows=make_rows(3), api_key="k") as service:
         service.rate_limit(2)                  # two 429 refusals, then rows
         service.fail(Reply(500, body=b"boom")) # or any scripted reply
+        service.before_answer = drift          # called before each list answer
         os.environ["ORBISCA_API_BASE"] = service.url
 
 Run as a program to serve rows for a manual demonstration:
@@ -20,7 +21,7 @@ import argparse
 import json
 import threading
 import urllib.parse
-from collections.abc import Sequence
+from collections.abc import Callable, Sequence
 from typing import Any
 
 from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply
@@ -55,6 +56,8 @@ class FakeDataService(FakeService):
         self._lock = threading.Lock()
         self._rows: list[dict[str, Any]] = list(rows or [])
         self.api_key = api_key
+        # Run before each answer of the subnet list: a service whose rates keep moving.
+        self.before_answer: Callable[[], None] | None = None
         self.http = FakeHttpServer(self._answer, tls_context=tls_context)
 
     # ---- rows ----
@@ -99,6 +102,8 @@ class FakeDataService(FakeService):
         if self.api_key is not None and request.header("Authorization") != self.api_key:
             return _json_reply({"message": "Unauthorized"}, status=401)
         query = urllib.parse.parse_qs(target.query)
+        if self.before_answer is not None:
+            self.before_answer()
         rows = self.rows
         try:
             limit = int(query.get("limit", [len(rows)])[0])

@@ -41,7 +41,7 @@ std::vector<AlertPart> alert_parts(const ChangeList& changes, std::string_view u
                            changes.begin() + static_cast<std::ptrdiff_t>(end));
     std::vector<std::string> pieces = chunk_text(format_burn_alert(group, updated_at), max_len);
     for (std::size_t p = 0; p < pieces.size(); ++p)
-      parts.push_back({std::move(pieces[p]), p + 1 == pieces.size() ? end : first});
+      parts.push_back({std::move(pieces[p]), p + 1 == pieces.size() ? end : first, end});
     first = end;
   }
   return parts;

@@ -17,6 +17,9 @@ struct AlertPart {
   // Once this part and all before it are delivered, the changes
   // [0, changes_done) of the list have reached the chat in full.
   std::size_t changes_done = 0;
+  // This part carries lines, or a piece of a line, of the changes from the
+  // previous part's changes_done up to this index.
+  std::size_t carries_until = 0;
 };
 
 // The chunks that send_burn_telegram_messages would make of

@@ -69,6 +69,7 @@ telegram::SendOutcome telegram::send_message(std::string_view text, std::string_
   } catch (const NetworkError& e) {
     outcome.status = SendStatus::network;
     outcome.detail = e.what();
+    outcome.maybe_delivered = !e.nothing_sent;
   } catch (UnicodeDecodeError& e) {
     // The undecodable bytes travel with the error (a Python host shows them
     // in its repr); a server that quotes the request path would put the token

@@ -38,6 +38,9 @@ struct SendOutcome {
   std::optional<double> retry_after;  // 429: seconds Telegram asks to wait
   std::string migrate_to_chat_id;     // migrated: the chat's new id
   std::string detail;                 // the delivery result's detail text
+  // A failure after which the message may still have reached the chat: the
+  // request may have been sent, and no answer came.
+  bool maybe_delivered = false;
 
   bool delivered() const { return status == SendStatus::delivered; }
   DeliveryResult result() const { return {delivered(), delivered() ? "" : detail}; }

@@ -107,6 +107,7 @@ TEST_P(AlertPartsTest, AreTheChunksOfTheWholeAlert) {
   for (std::size_t i = 0; i < parts.size(); ++i) {
     EXPECT_EQ(parts[i].text, chunks[i]);
     ASSERT_GE(parts[i].changes_done, done);
+    EXPECT_EQ(parts[i].carries_until, parts[i].changes_done);
     for (std::size_t c = done; c < parts[i].changes_done; ++c)
       EXPECT_NE(parts[i].text.find("\nSN" + list[c].subnet_id + ": "), std::string::npos);
     done = parts[i].changes_done;
@@ -125,6 +126,7 @@ TEST(AlertParts, ALineLongerThanTheLimitCountsWithItsLastPiece) {
   ASSERT_GE(parts.size(), 2u);
   EXPECT_EQ(parts.front().changes_done, 1u);
   EXPECT_EQ(parts.back().changes_done, 2u);
+  EXPECT_EQ(parts.back().carries_until, 2u);
 }
 
 }  // namespace

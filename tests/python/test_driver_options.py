@@ -189,7 +189,10 @@ def test_request_deadline_ends_a_trickling_answer(watch, capfd, service_name):
         watch.sink.fail(trickle)
         assert watch.once(request_deadline_seconds=0.5, redeliver=True) == 1
         assert "stay pending" in capfd.readouterr().err
-        assert watch.pending_alerts() == {"1": {"told": "0.1", "latest": "0.5"}}
+        # The message may have arrived before the deadline struck: noted as such.
+        assert watch.pending_alerts() == {
+            "1": {"told": "0.1", "latest": "0.5", "maybe_told": ["0.5"]}
+        }
     assert time.monotonic() - started < 4
 
 

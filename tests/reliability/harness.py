@@ -72,9 +72,13 @@ class Watch:
         self.sink = sink
         self.burn = 0.1
 
-    def once(self, threshold: float = 0.0) -> int:
+    def once(self, threshold: float = 0.0, options: bw.WatchOptions | None = None) -> int:
         return bw.run_burn_watch_once(
-            state_path=str(self.state), threshold=threshold, burn_token=TOKEN, burn_chat_id=CHAT
+            state_path=str(self.state),
+            threshold=threshold,
+            burn_token=TOKEN,
+            burn_chat_id=CHAT,
+            options=options,
         )
 
     def poll_until_paused(self, pause: Path, sleep) -> None:

@@ -180,7 +180,9 @@ Response perform(const Request& request) {
   if (exchange.stopped) std::rethrow_exception(exchange.stopped);
   if (code != CURLE_OK) {
     std::string message = error_text[0] ? error_text : curl_easy_strerror(code);
-    throw NetworkError(kind_of(code), redact(std::move(message), request.secrets));
+    const bool nothing_sent = code == CURLE_COULDNT_RESOLVE_HOST ||
+                              code == CURLE_COULDNT_RESOLVE_PROXY || code == CURLE_COULDNT_CONNECT;
+    throw NetworkError(kind_of(code), redact(std::move(message), request.secrets), nothing_sent);
   }
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &exchange.response.status);
   return std::move(exchange.response);
