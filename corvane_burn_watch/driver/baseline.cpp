@@ -40,7 +40,13 @@ Baseline::Baseline(std::string path, const WatchOptions& options)
 }
 
 void Baseline::replace(const BurnMap& current, const std::string& updated_at) {
-  if (options_.dry_run) return;
+  if (options_.dry_run) {
+    if (!stored_.unusable.empty())
+      host::log(host::LogLevel::warning, "burn state file " + path_ + " " + stored_.unusable +
+                                             ": it would be kept and replaced (dry run: left "
+                                             "as it is)");
+    return;
+  }
   if (!stored_.unusable.empty()) {
     if (stored_.unreadable)
       throw OsError(EACCES,
