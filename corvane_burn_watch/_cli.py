@@ -400,7 +400,9 @@ def _watch_options(args: argparse.Namespace) -> WatchOptions:
     )
 
 
-def _state_lock(args: argparse.Namespace, state_file: str) -> contextlib.AbstractContextManager:
+def _state_lock(
+    args: argparse.Namespace, state_file: str
+) -> contextlib.AbstractContextManager[object]:
     """Held while the command works on the state (for run: the whole run); a
     dry run writes nothing and takes no lock. Raises BlockingIOError naming the
     holder when another watch uses the state file."""
