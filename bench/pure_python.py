@@ -183,7 +183,9 @@ def save_burn_state(path: str, burns: dict[str, str], updated_at: str) -> None:
         os.close(dir_fd)
 
 
-def diff_burns(prev: dict[str, str], current: dict[str, str], threshold: float) -> list:
+def diff_burns(
+    prev: dict[str, str], current: dict[str, str], threshold: float
+) -> list[tuple[str, str, str]]:
     changes = []
     for subnet, new in sorted(current.items(), key=lambda item: int(item[0])):
         old = prev.get(subnet)
@@ -195,7 +197,7 @@ def diff_burns(prev: dict[str, str], current: dict[str, str], threshold: float) 
 # ---- Telegram -----------------------------------------------------------------
 
 
-def format_burn_alert(changes: list, updated_at: str) -> str:
+def format_burn_alert(changes: list[tuple[str, str, str]], updated_at: str) -> str:
     lines = ["Owner burn rate changed", updated_at + " UTC", ""]
     for subnet, old, new in changes:
         lines.append(f"SN{subnet}: {format_owner_burn(old)} → {format_owner_burn(new)}")

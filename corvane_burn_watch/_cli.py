@@ -15,7 +15,7 @@ import sys
 import textwrap
 from collections.abc import Callable, Sequence
 from pathlib import Path
-from typing import NoReturn
+from typing import NoReturn, TypedDict
 
 from . import _settings
 from ._signals import TerminationRequested, sigterm_as_interrupt
@@ -59,6 +59,13 @@ at once, without a traceback and without a half-written state file.
 
 class _UsageError(Exception):
     pass
+
+
+class ChatArguments(TypedDict):
+    """The keyword arguments of a driver operation that name the bot and chat."""
+
+    burn_token: str
+    burn_chat_id: str
 
 
 class _Parser(argparse.ArgumentParser):
@@ -229,7 +236,10 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         f"watching every {minutes:g} min, state file {state_file}, "
         + (f"pause file {pause}" if pause else "no pause file")
     )
-    telegram = {"burn_token": creds.telegram_token, "burn_chat_id": creds.telegram_chat_id}
+    telegram: ChatArguments = {
+        "burn_token": creds.telegram_token,
+        "burn_chat_id": creds.telegram_chat_id,
+    }
     try:
         code = burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)
     except Exception as error:  # the watch itself may still work: go on

@@ -21,14 +21,15 @@ from __future__ import annotations
 
 import argparse
 import json
+import ssl
 import threading
 import time
 import urllib.parse
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
-from typing import Any
 
 from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply, first_header
+from .json_document import JsonValue
 
 __all__ = ["SentMessage", "TelegramSink"]
 
@@ -82,7 +83,7 @@ def _decode_form(body: bytes) -> list[tuple[str, str]] | None:
         return None
 
 
-def _api_reply(document: Any, status: int = 200) -> Reply:
+def _api_reply(document: JsonValue, status: int = 200) -> Reply:
     return Reply.json(json.dumps(document), status=status)
 
 
@@ -98,7 +99,7 @@ class TelegramSink(FakeService):
         token: str | None = None,
         *,
         on_message: Callable[[SentMessage], None] | None = None,
-        tls_context=None,
+        tls_context: ssl.SSLContext | None = None,
     ) -> None:
         self.token = token
         self.on_message = on_message
@@ -111,7 +112,7 @@ class TelegramSink(FakeService):
     @staticmethod
     def refusal(description: str, error_code: int = 400) -> Reply:
         """The API's refusal: that error status with a JSON description."""
-        document = {"ok": False, "error_code": error_code, "description": description}
+        document: JsonValue = {"ok": False, "error_code": error_code, "description": description}
         return _api_reply(document, status=error_code)
 
     def fail(self, *replies: Reply | Callable[[RecordedRequest], Reply]) -> TelegramSink:
@@ -149,7 +150,7 @@ class TelegramSink(FakeService):
             self._next_message_id += 1
         if self.on_message is not None:
             self.on_message(message)
-        result = {
+        result: JsonValue = {
             "message_id": message_id,
             "chat": {"id": message.chat_id},
             "date": int(time.time()),

@@ -86,8 +86,9 @@ def test_alert_chunks_repeat_header_and_keep_every_change_once(count, max_len):
 
 
 def test_snapshot_of_1000_subnets_splits_on_whole_lines():
-    rows = [{"netuid": n, "incentive_burn": n / 7} for n in range(999, -1, -1)]
-    text = bw.format_burn_snapshot(rows, AT)
+    text = bw.format_burn_snapshot(
+        [{"netuid": n, "incentive_burn": n / 7} for n in range(999, -1, -1)], AT
+    )
     chunks = bw._chunk_text(text)
     assert len(chunks) > 1
     opening = f"Subnet owner burn rates (startup)\n{AT} UTC\n1000 subnets\n\n"

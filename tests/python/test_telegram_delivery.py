@@ -292,11 +292,12 @@ def test_network_failure_of_a_chunk_stops_the_text(monkeypatch, pauses):
     assert pauses == []
 
 
-def received_body(sink, header_lines: int) -> tuple[list[str], list[str]]:
+def received_body(sink, header_lines: int) -> tuple[list[list[str]], list[str]]:
     """The numbering-free chunks' header lines and all their body lines."""
     messages = sink.texts()
     total = len(messages)
-    headers, body = [], []
+    headers: list[list[str]] = []
+    body: list[str] = []
     for number, message in enumerate(messages, start=1):
         prefix = f"({number}/{total})\n"
         assert message.startswith(prefix)
@@ -309,8 +310,9 @@ def received_body(sink, header_lines: int) -> tuple[list[str], list[str]]:
 
 
 def test_snapshot_of_1000_subnets_reaches_the_chat_whole(sink, pauses):
-    rows = [{"netuid": n, "incentive_burn": f"0.{n:04d}5"} for n in reversed(range(1000))]
-    text = bw.format_burn_snapshot(rows, AT)
+    text = bw.format_burn_snapshot(
+        [{"netuid": n, "incentive_burn": f"0.{n:04d}5"} for n in reversed(range(1000))], AT
+    )
     assert bw.send_burn_telegram_messages(text, TOKEN, CHAT) == (True, "")
     headers, body = received_body(sink, 3)
     expected_header = ["Subnet owner burn rates (startup)", f"{AT} UTC", "1000 subnets"]

@@ -95,7 +95,7 @@ def test_garbage_answer_is_logged_by_the_poll_loop(watch, stderr, tmp_path):
     expected = watch.change_burn()
     watch.sink.fail(echo_path(200, b"\xff PATH"))
     pause = tmp_path / "pause"
-    cycles = []
+    cycles: list[int] = []
 
     def sleep(seconds: float) -> None:
         # Interval steps pass at once; after the second cycle, pause. The
