@@ -8,9 +8,11 @@ text, chunking, send), with the state file on disk and, where the machine has
 one, on a tmpfs; the same split by operation; the peak resident memory; the
 module's import time; the same figures for the same cycle written in plain
 Python, and their ratio; then the CPU a sleeping poll loop uses, and a verdict
-on each target. The fakes run in a process of their own and every measurement
-in a fresh process, so the CPU times are the pipeline's own. The 0.4 s pauses
-between chunks are skipped in both pipelines; the poll loop sleeps for real.
+on each target. Last, the 1,024-subnet cycle over HTTP and over HTTPS with a
+real CA bundle, user and system CPU apart (https_mode.py). The fakes run in a
+process of their own and every measurement in a fresh process, so the CPU
+times are the pipeline's own. The 0.4 s pauses between chunks are skipped in
+both pipelines; the poll loop sleeps for real.
 
 Needs corvane_burn_watch importable: installed (scripts/setup) or a developer
 build on PYTHONPATH (PYTHONPATH=build/bench/python).
@@ -34,6 +36,7 @@ from typing import Any, TypedDict
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
+import https_mode
 import workload
 
 SIZES = (1_024, 100_000)
@@ -165,10 +168,14 @@ def main() -> None:
             urls: FakeUrls = json.loads(fakes.stdout.readline())
             env.update(ORBISCA_API_KEY=workload.API_KEY, BURN_TELEGRAM_API_BASE=urls["telegram"])
             results = run_all(options, env, directory, urls, expected, state_dirs)
+            https_results = https_mode.run(
+                options.quick, env, directory, options.state_dir, urls, expected[https_mode.SIZE]
+            )
         finally:
             fakes.stdin.close()
             fakes.wait(timeout=30)
     print_report(results, expected, state_dirs)
+    https_mode.print_report(https_results)
 
 
 def _progress(message: str) -> None:

@@ -1,7 +1,9 @@
 #pragma once
 // One HTTP(S) exchange over libcurl: a fresh connection per request, closed
-// before returning. Tells a response (any status, with its body) from a
-// network failure (NetworkError).
+// before returning, with a full TLS handshake over HTTPS. Tells a response
+// (any status, with its body) from a network failure (NetworkError). The CA
+// bundle is parsed once and kept while its file stays the same
+// (trusted_certificates.hpp).
 #include <string>
 #include <utility>
 #include <vector>
