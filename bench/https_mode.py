@@ -30,8 +30,12 @@ import statistics
 import subprocess
 import sys
 import tempfile
+from collections.abc import Iterable
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
+
+if TYPE_CHECKING:
+    from run import FakeUrls
 
 HERE = Path(__file__).resolve().parent
 SYSTEM_BUNDLE = Path("/etc/ssl/certs/ca-certificates.crt")
@@ -40,6 +44,9 @@ SIZE = 1_024
 REPS = {"lib": 60, "py": 20, "py-shared": 20}
 MIN_SPEEDUP = 10.0
 MODES = ("http", "https")
+
+# {(mode, impl): figures of one measurement}, and "bundle_bytes": the bundle's size.
+Results = dict[Any, Any]
 
 
 def make_trust(directory: str) -> tuple[str, str, str]:
@@ -77,7 +84,8 @@ def _measure(args: list[str], env: dict[str, str], expected_changes: int) -> dic
     if done.stderr.count(alert) != int(args[3]) + 1:
         sys.stderr.write(done.stderr[-2000:])
         raise SystemExit(f"expected an alert line {alert!r} for every cycle")
-    return json.loads(done.stdout.strip().splitlines()[-1])
+    figures: dict[str, Any] = json.loads(done.stdout.strip().splitlines()[-1])
+    return figures
 
 
 def run(
@@ -85,9 +93,9 @@ def run(
     env: dict[str, str],
     directory: str,
     state_dir: str,
-    http_urls,
+    http_urls: FakeUrls,
     expected_changes: int,
-):
+) -> Results:
     """Measures the cycle over HTTP (the fakes at http_urls) and over HTTPS
     (fakes of its own); returns {(mode, impl): figures} and the bundle's size."""
     seed = str(Path(directory, f"state-{SIZE}.json"))
@@ -101,9 +109,10 @@ def run(
         text=True,
         cwd=str(HERE),
     )
-    results: dict[Any, Any] = {"bundle_bytes": os.path.getsize(bundle)}
+    assert fakes.stdin is not None and fakes.stdout is not None
+    results: Results = {"bundle_bytes": os.path.getsize(bundle)}
     try:
-        https_urls = json.loads(fakes.stdout.readline())
+        https_urls: FakeUrls = json.loads(fakes.stdout.readline())
         envs = {
             "http": dict(env, ORBISCA_API_BASE=http_urls["data"][str(SIZE)]),
             "https": dict(
@@ -131,13 +140,13 @@ def run(
     return results
 
 
-def print_report(results) -> None:
+def print_report(results: Results) -> None:
     impls = ("lib", "py", "py-shared")
     names = {"lib": "lib", "py": "python", "py-shared": "python, 1 ctx"}
     width = 50
     rule = "-" * (width + 16 * len(impls))
 
-    def row(label: str, values) -> None:
+    def row(label: str, values: Iterable[str]) -> None:
         print(f"{label:{width}}" + "".join(f"{v:>16}" for v in values))
 
     print()
@@ -156,7 +165,7 @@ def print_report(results) -> None:
     for mode in MODES:
         figures = {i: results.get((mode, i)) for i in impls}
 
-        def cells(key: str, figures=figures) -> list[str]:
+        def cells(key: str, figures: dict[str, Any] = figures) -> list[str]:
             return [f"{f[key] * 1e3:.3f}" if f else "-" for f in figures.values()]
 
         row(f"over {mode.upper()}: cycle CPU ms", cells("cpu"))

@@ -52,7 +52,7 @@ class _HTTPSHandler(urllib.request.HTTPSHandler):
 
     shared_context: ssl.SSLContext | None = None
 
-    def https_open(self, req):
+    def https_open(self, req: urllib.request.Request) -> http.client.HTTPResponse:
         context = self.shared_context or ssl.create_default_context()
         return self.do_open(http.client.HTTPSConnection, req, context=context)
 
