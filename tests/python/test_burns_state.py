@@ -94,6 +94,12 @@ def test_layout_matches_python_json_and_round_trips(tmp_path, burns, updated):
         pytest.param(
             b'{"owner_burn_rate": {"1": "a", "2": "b", "1": "c"}}', {"1": "c", "2": "b"}, id="dup"
         ),
+        pytest.param(
+            b'{"owner_burn_rate": {"1": 1e400, "2": -1e400, "3": 1' + b"0" * 400 + b"},"
+            b' "note": 1e999}',
+            {"1": "inf", "2": "-inf", "3": "1" + "0" * 400},
+            id="beyond-double-range",
+        ),
     ],
 )
 def test_load_leniency(tmp_path, content, expected):

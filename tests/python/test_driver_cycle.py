@@ -173,6 +173,48 @@ def test_failed_fetch_logs_one_line_json_and_leaves_state(watch, capfd, reply, l
     assert watch.sink.messages == []
 
 
+@pytest.mark.parametrize(
+    ("reply", "saved", "logged"),
+    [
+        pytest.param(
+            Reply.json(
+                '{"data": [{"netuid": 1, "incentive_burn": 0.5, "price": 1e400},'
+                ' {"netuid": 2, "incentive_burn": 0.25, "volume": [-1e400]}]}'
+            ),
+            {"1": "0.5", "2": "0.25"},
+            None,
+            id="member-nobody-reads",
+        ),
+        pytest.param(
+            Reply.json(
+                '{"data": [{"netuid": 1, "incentive_burn": 1e400}, {"netuid": 2,'
+                ' "incentive_burn": -1E+999}]}'
+            ),
+            {"1": "inf", "2": "-inf"},
+            None,
+            id="burn",
+        ),
+        pytest.param(
+            Reply(503, body=b'{"message": "busy", "retry_after": 1e400}'),
+            None,
+            {"message": "busy", "retry_after": float("inf"), "http_status": 503},
+            id="failure-mapping",
+        ),
+    ],
+)
+def test_numbers_beyond_double_range_read_as_infinity(watch, capfd, reply, saved, logged):
+    watch.service.fail(reply)
+    assert watch.once() == (0 if logged is None else 1)
+    err = capfd.readouterr().err
+    if logged is None:
+        assert err == "" and watch.saved() == saved
+    else:
+        # Python's json.dumps writes an infinity as Infinity, as the log does.
+        response = {"error": "no_subnet_rows", "response": logged}
+        assert err == f"[burn] fetch failed: {json.dumps(response)}\n"
+        assert not watch.state.exists()
+
+
 def test_empty_data_line_is_byte_exact(watch, capfd):
     watch.service.fail(Reply.json('{"data": []}'))
     assert watch.once() == 1
