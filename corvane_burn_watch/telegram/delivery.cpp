@@ -9,6 +9,7 @@
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/http/control_characters.hpp"
 #include "corvane_burn_watch/telegram/form_encoding.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
@@ -47,10 +48,16 @@ void mask_secrets(std::string& bytes, const std::vector<std::string>& secrets) {
 
 }  // namespace
 
+void require_sendable_credentials(std::string_view token, std::string_view chat_id) {
+  http::require_no_control_characters(token, "the Telegram bot token (BURN_TELEGRAM_TOKEN)");
+  http::require_no_control_characters(chat_id, "the Telegram chat id (BURN_TELEGRAM_CHAT_ID)");
+}
+
 DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
                                   std::string_view chat_id,
                                   const std::optional<Settings>& settings) {
   if (token.empty() || chat_id.empty()) return {false, "burn telegram not configured"};
+  require_sendable_credentials(token, chat_id);
   // Read on every call so that a host (or a test) can redirect it at any time.
   const http::Request request = send_message_request(
       text, token, chat_id, settings ? *settings : Settings::from_environment());

@@ -30,14 +30,14 @@ class Watch:
         self.service = service
         self.sink = sink
 
-    def once(self, threshold: float = 0.01, token: str = TOKEN) -> int:
+    def once(self, threshold: float = 0.01, token: str = TOKEN, chat_id: str = CHAT) -> int:
         return bw.run_burn_watch_once(
-            state_path=str(self.state), threshold=threshold, burn_token=token, burn_chat_id=CHAT
+            state_path=str(self.state), threshold=threshold, burn_token=token, burn_chat_id=chat_id
         )
 
-    def snapshot(self, token: str = TOKEN) -> int:
+    def snapshot(self, token: str = TOKEN, chat_id: str = CHAT) -> int:
         return bw.run_burn_startup_snapshot(
-            state_path=str(self.state), burn_token=token, burn_chat_id=CHAT
+            state_path=str(self.state), burn_token=token, burn_chat_id=chat_id
         )
 
     def serve(self, burns: dict[object, object]) -> None:
@@ -410,6 +410,41 @@ def test_wrong_arguments_are_type_errors_before_any_work(watch, call):
     with pytest.raises(TypeError):
         call()
     assert watch.service.requests == []
+
+
+@pytest.mark.parametrize(
+    "run",
+    [
+        pytest.param(lambda watch, token, chat: watch.once(token=token, chat_id=chat), id="once"),
+        pytest.param(
+            lambda watch, token, chat: watch.snapshot(token=token, chat_id=chat), id="snapshot"
+        ),
+        pytest.param(
+            # The pause file is there: without the check the loop would just stop.
+            lambda watch, token, chat: bw.run_burn_poll_loop(
+                **dict(LOOP, burn_token=token, burn_chat_id=chat, pause_path=str(watch.state))
+            ),
+            id="loop",
+        ),
+    ],
+)
+@pytest.mark.parametrize(
+    ("token", "chat", "setting"),
+    [
+        pytest.param(TOKEN + "\r\n", CHAT, "BURN_TELEGRAM_TOKEN", id="token-crlf"),
+        pytest.param(TOKEN, CHAT + "\x00", "BURN_TELEGRAM_CHAT_ID", id="chat-nul"),
+    ],
+)
+def test_control_character_in_token_or_chat_is_refused_before_the_fetch(
+    watch, capfd, run, token, chat, setting
+):
+    before = watch.store({"1": "0.5"})
+    watch.serve({1: "0.9"})
+    with pytest.raises(ValueError, match=setting):
+        run(watch, token, chat)
+    assert watch.service.requests == [] and watch.sink.messages == []
+    assert watch.state.read_bytes() == before
+    assert capfd.readouterr().err == ""
 
 
 def test_integer_threshold_is_taken_as_a_number(watch, capfd):

@@ -220,6 +220,26 @@ def test_not_configured_sends_nothing(sink, pauses, send, token, chat_id):
 
 
 @pytest.mark.parametrize("send", SEND, ids=lambda f: f.__name__)
+@pytest.mark.parametrize(
+    ("token", "chat_id", "setting"),
+    [
+        pytest.param(TOKEN + "\r\nX-Injected: yes", CHAT, "BURN_TELEGRAM_TOKEN", id="token-crlf"),
+        pytest.param("\x00" + TOKEN, CHAT, "BURN_TELEGRAM_TOKEN", id="token-nul"),
+        pytest.param(TOKEN + "\x7f", CHAT, "BURN_TELEGRAM_TOKEN", id="token-del"),
+        pytest.param(TOKEN, CHAT + "\n", "BURN_TELEGRAM_CHAT_ID", id="chat-lf"),
+        pytest.param(TOKEN, "\t" + CHAT, "BURN_TELEGRAM_CHAT_ID", id="chat-tab"),
+    ],
+)
+def test_control_character_in_token_or_chat_is_refused_before_any_request(
+    sink, send, token, chat_id, setting
+):
+    with pytest.raises(ValueError, match=setting) as caught:
+        send("hello", token, chat_id)
+    assert TOKEN not in str(caught.value) and CHAT not in str(caught.value)
+    assert sink.http.requests == []
+
+
+@pytest.mark.parametrize("send", SEND, ids=lambda f: f.__name__)
 def test_token_of_spaces_counts_as_configured(sink, send):
     # Only emptiness means "not configured": such a token is tried, and the
     # URL it makes is refused by the HTTP layer instead.

@@ -10,6 +10,7 @@
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/http/control_characters.hpp"
 
 namespace corvane_burn_watch::http {
 namespace {
@@ -107,6 +108,7 @@ void append_line(HeaderList& list, const std::string& line) {
 }
 
 void append_header(HeaderList& list, const std::string& name, const std::string& value) {
+  require_no_control_characters(value, "the value of header " + name);
   // "Name:" with nothing after it would remove the header; "Name;" sends it empty.
   append_line(list, value.empty() ? name + ";" : name + ": " + value);
 }
