@@ -1,10 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <ostream>
+#include <string>
 #include <vector>
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
 
 namespace host = corvane_burn_watch::host;
 namespace http = corvane_burn_watch::http;
@@ -36,8 +39,46 @@ TEST(Platform, InterruptCheckEndsARealSleep) {
   EXPECT_EQ(checks, 2);
 }
 
-TEST(Http, RedactsEverySecretOccurrence) {
-  EXPECT_EQ(http::redact("a/botTOKEN/x TOKEN", {"TOKEN", ""}), "a/bot<redacted>/x <redacted>");
+// A secret is hidden in every form it can take on the wire: as itself,
+// percent-encoded (either case of hex digit, any of its bytes) and
+// form-encoded (a space as "+").
+struct RedactCase {
+  const char* name;
+  std::string secret;
+  std::string text;
+  std::string redacted;
+};
+void PrintTo(const RedactCase& c, std::ostream* os) {
+  *os << c.name;
+}
+class Redact : public testing::TestWithParam<RedactCase> {};
+TEST_P(Redact, HidesEveryWireForm) {
+  const RedactCase& c = GetParam();
+  EXPECT_EQ(http::redact(c.text, {c.secret, ""}), c.redacted);
+}
+const std::string kToken = "123456:ABC-def";
+INSTANTIATE_TEST_SUITE_P(
+    Forms, Redact,
+    testing::Values(RedactCase{"raw", kToken, "a/bot123456:ABC-def/x 123456:ABC-def",
+                               "a/bot<redacted>/x <redacted>"},
+                    RedactCase{"percentUpper", kToken, "/bot123456%3AABC-def/sendMessage",
+                               "/bot<redacted>/sendMessage"},
+                    RedactCase{"percentLower", kToken, "/bot123456%3aABC-def/sendMessage",
+                               "/bot<redacted>/sendMessage"},
+                    RedactCase{"everyBytePercentEncoded", kToken,
+                               "%31%32%33%34%35%36%3a%41%42%43%2D%64%65%66!", "<redacted>!"},
+                    RedactCase{"formEncodedSpace", "ab cd", "x=ab+cd&y=ab%20cd&z=ab cd",
+                               "x=<redacted>&y=<redacted>&z=<redacted>"},
+                    RedactCase{"percentInSecret", "a%b", "a%25b a%b a%2",
+                               "<redacted> <redacted> a%2"},
+                    RedactCase{"nearMissesStay", kToken, "123456:ABC-de 123456%3GABC-def 123456%3",
+                               "123456:ABC-de 123456%3GABC-def 123456%3"}),
+    [](const testing::TestParamInfo<RedactCase>& info) { return std::string(info.param.name); });
+
+TEST(Http, MaskKeepsTheLengthOfEveryForm) {
+  std::string bytes = "x 123456%3aABC-def \xff 123456:ABC-def";
+  http::mask(bytes, {kToken});
+  EXPECT_EQ(bytes, "x " + std::string(16, '*') + " \xff " + std::string(14, '*'));
 }
 
 TEST(Http, ConnectionRefusedIsANetworkErrorWithoutTheSecret) {

@@ -6,9 +6,10 @@ included, to prove that it never reaches a log line or an error."""
 from __future__ import annotations
 
 import time
+import urllib.parse
 
 import pytest
-from harness import SilentServer, raised
+from harness import TOKEN, SilentServer, raised
 
 from corvane_burn_watch.simulator.data_service import make_rows
 from corvane_burn_watch.simulator.http_fake import RecordedRequest, Reply
@@ -67,6 +68,63 @@ def test_refused_alert_is_logged_and_the_next_cycle_alerts(watch, stderr, reply,
     assert detail in line
     assert watch.saved()["3"] == repr(watch.burn)  # saved before sending
     watch.assert_recovers(stderr)
+
+
+def echo_token(status: int, template: str, spell):
+    """A reply whose body quotes the bot token as ``spell`` writes it."""
+
+    def reply(request: RecordedRequest) -> Reply:
+        token = request.path.split("/")[1][len("bot") :]
+        return Reply(status, template.replace("TOKEN", spell(token)).encode())
+
+    return reply
+
+
+def every_byte_encoded(text: str) -> str:
+    return "".join(f"%{byte:02x}" for byte in text.encode())
+
+
+DESCRIBED = '{"ok": false, "description": "No route to /botTOKEN/sendMessage"}'
+# Without a description the detail is the first 300 characters: the token
+# starts 290 characters in, so a cut through the body would keep a part of it.
+CUT_THROUGH = '{"ok": false, "x": "' + "y" * 270 + 'TOKEN/sendMessage"}'
+
+
+@pytest.mark.parametrize(
+    ("reply", "detail"),
+    [
+        pytest.param(
+            echo_token(404, DESCRIBED, urllib.parse.quote),
+            "No route to /bot<redacted>/sendMessage",
+            id="percent-encoded",
+        ),
+        pytest.param(
+            echo_token(404, DESCRIBED, lambda t: urllib.parse.quote(t).replace("%3A", "%3a")),
+            "No route to /bot<redacted>/sendMessage",
+            id="percent-encoded-lower-case",
+        ),
+        pytest.param(
+            echo_token(404, DESCRIBED, every_byte_encoded),
+            "No route to /bot<redacted>/sendMessage",
+            id="every-byte-encoded",
+        ),
+        pytest.param(
+            echo_token(502, "<p>token=TOKEN</p>", urllib.parse.quote_plus),
+            "<p>token=<redacted></p>",
+            id="form-encoded",
+        ),
+        pytest.param(
+            echo_token(400, CUT_THROUGH, str), '"x": "' + "y" * 270 + "<redacted>", id="cut"
+        ),
+    ],
+)
+def test_token_is_masked_in_every_wire_form(watch, stderr, reply, detail):
+    watch.change_burn()
+    watch.sink.fail(reply)
+    assert watch.once() == 1
+    (line,) = stderr.lines()
+    assert line.startswith(FAILED) and detail in line
+    assert TOKEN[:8] not in line and "%3A" not in line.upper()
 
 
 @pytest.mark.parametrize(

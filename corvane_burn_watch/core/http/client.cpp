@@ -11,6 +11,7 @@
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/http/control_characters.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
 
 namespace corvane_burn_watch::http {
 namespace {
@@ -118,17 +119,6 @@ void append_header(HeaderList& list, const std::string& name, const std::string&
 void global_init() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::string redact(std::string text, const std::vector<std::string>& secrets) {
-  static const std::string kMask = "<redacted>";
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto pos = text.find(secret); pos != std::string::npos;
-         pos = text.find(secret, pos + kMask.size()))
-      text.replace(pos, secret.size(), kMask);
-  }
-  return text;
 }
 
 Response perform(const Request& request) {
