@@ -166,6 +166,28 @@ def test_broken_answers_raise(sink, reply, error):
         bw.send_burn_telegram("hello", TOKEN, CHAT)
 
 
+@pytest.mark.parametrize(
+    ("body", "shown"),
+    [
+        pytest.param(b"<html>ok</html>", "'<html>ok</html>'", id="short"),
+        pytest.param(b"", "''", id="empty"),
+        pytest.param(
+            ("<p>" + "x" * 196 + "\u00e9" + "z" * 300).encode(),
+            "'<p>" + "x" * 196 + "\u00e9'",
+            id="first-200-code-points",
+        ),
+    ],
+)
+def test_success_answer_that_is_not_json_names_telegram_and_shows_its_start(sink, body, shown):
+    sink.fail(Reply(200, body=body))
+    with pytest.raises(ValueError) as caught:
+        bw.send_burn_telegram("hello", TOKEN, CHAT)
+    assert type(caught.value) is ValueError
+    message = str(caught.value)
+    assert message.startswith("Telegram answered 200 with a body that is not JSON")
+    assert message.endswith("it begins: " + shown)
+
+
 def echo_path(status: int, shape: str):
     """A responder whose answer quotes the request path, token included."""
 
