@@ -24,6 +24,14 @@ constexpr const char* kDefaultApiBase = "https://api.telegram.org";
 constexpr long kTimeoutSeconds = 30;
 constexpr double kPauseBetweenChunks = 0.4;
 
+// Telegram refuses a message of more than 4,096 characters. No chunk exceeds
+// the chunking limit (chunking.cpp), and the numbering "(i/n)\n" in front of
+// it takes at most 44 (two numbers of up to 20 digits), so every numbered
+// message of a text whose header leaves room for a body line fits.
+constexpr long long kLongestTelegramMessage = 4096;
+constexpr long long kLongestNumbering = 44;
+static_assert(DEFAULT_CHUNK_LENGTH + kLongestNumbering <= kLongestTelegramMessage);
+
 http::Request send_message_request(std::string_view text, std::string_view token,
                                    std::string_view chat_id, const Settings& settings) {
   http::Request request;

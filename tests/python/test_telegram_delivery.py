@@ -350,6 +350,23 @@ def received_body(sink, header_lines: int) -> tuple[list[str], list[str]]:
     return headers, body
 
 
+def test_line_longer_than_a_message_reaches_the_chat_in_numbered_parts(sink, pauses):
+    # A burn text that is no number is shown as it came, however long.
+    long_burn = "9," * 4500
+    text = bw.format_burn_alert([("1", "0.1", long_burn), ("2", "0.1", "0.2")], AT)
+    assert bw.send_burn_telegram_messages(text, TOKEN, CHAT) == (True, "")
+    texts = sink.texts()
+    total = len(texts)
+    assert total == 3 and all(len(t) <= 4096 for t in texts)
+    opening = f"Owner burn rate changed\n{AT} UTC\n\n"
+    body = ""
+    for number, message in enumerate(texts, 1):
+        prefix = f"({number}/{total})\n" + opening
+        assert message.startswith(prefix)
+        body += message.removeprefix(prefix).replace("\n", "")
+    assert body == f"SN1: 0.1000 \u2192 {long_burn}SN2: 0.1000 \u2192 0.2000"
+
+
 def test_snapshot_of_1000_subnets_reaches_the_chat_whole(sink, pauses):
     rows = [{"netuid": n, "incentive_burn": f"0.{n:04d}5"} for n in reversed(range(1000))]
     text = bw.format_burn_snapshot(rows, AT)
