@@ -9,8 +9,9 @@ import time
 import urllib.parse
 
 import pytest
-from harness import TOKEN, SilentServer, raised
+from harness import CHAT, TOKEN, SilentServer, raised
 
+from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.data_service import make_rows
 from corvane_burn_watch.simulator.http_fake import RecordedRequest, Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
@@ -125,6 +126,22 @@ def test_token_is_masked_in_every_wire_form(watch, stderr, reply, detail):
     (line,) = stderr.lines()
     assert line.startswith(FAILED) and detail in line
     assert TOKEN[:8] not in line and "%3A" not in line.upper()
+
+
+def test_huge_error_body_is_cut_in_the_log_but_whole_for_a_caller(watch, stderr):
+    # An HTML error page, not JSON: the detail is the whole body.
+    page = ("<html>" + "<p>Bad Gateway</p>" * 280_000 + "</html>").encode()
+    assert len(page) > 5_000_000
+    watch.change_burn()
+    watch.sink.fail(Reply(502, page))
+    assert watch.once() == 1
+    line = stderr.new()
+    assert line.count("\n") == 1 and len(line.encode()) <= 8 * 1024
+    assert line.startswith(FAILED + "<html><p>Bad Gateway</p>")
+    left_out = len(page) - len(line.removeprefix(FAILED).split(" [... ")[0])
+    assert line.endswith(f" [... {left_out} more characters]\n")
+    watch.sink.fail(Reply(502, page))
+    assert bw.send_burn_telegram("hello", TOKEN, CHAT) == (False, page.decode())
 
 
 @pytest.mark.parametrize(
