@@ -41,10 +41,10 @@ std::size_t match_end(std::string_view text, std::size_t pos, std::string_view s
   return pos;
 }
 
-// Calls `hide(start, end)` for each occurrence, left to right, and goes on
-// after the end that `hide` returns.
+// Calls `hide(start, end)` for each occurrence, left to right; the search
+// goes on after each one.
 template <class Hide>
-void for_each_occurrence(std::string& text, const std::string& secret, Hide hide) {
+void for_each_occurrence(std::string_view text, std::string_view secret, Hide hide) {
   if (secret.empty()) return;
   const char first = secret.front();
   for (std::size_t pos = 0; pos < text.size();) {
@@ -55,19 +55,34 @@ void for_each_occurrence(std::string& text, const std::string& secret, Hide hide
       continue;
     }
     const std::size_t end = match_end(text, pos, secret);
-    pos = end == std::string_view::npos ? pos + 1 : hide(pos, end);
+    if (end == std::string_view::npos) {
+      ++pos;
+    } else {
+      hide(pos, end);
+      pos = end;
+    }
   }
 }
 
 }  // namespace
 
 std::string redact(std::string text, const std::vector<std::string>& secrets) {
-  static const std::string kMask = "<redacted>";
-  for (const auto& secret : secrets)
+  static constexpr std::string_view kMask = "<redacted>";
+  for (const auto& secret : secrets) {
+    // Built anew in one pass: replacing in place would move the rest of a
+    // large body once for every occurrence.
+    std::string out;
+    std::size_t copied = 0;
     for_each_occurrence(text, secret, [&](std::size_t start, std::size_t end) {
-      text.replace(start, end - start, kMask);
-      return start + kMask.size();
+      if (out.empty()) out.reserve(text.size());
+      out.append(text, copied, start - copied);
+      out += kMask;
+      copied = end;
     });
+    if (copied == 0) continue;  // no occurrence (one at the very start ends past 0)
+    out.append(text, copied);
+    text = std::move(out);
+  }
   return text;
 }
 
@@ -76,7 +91,6 @@ void mask(std::string& bytes, const std::vector<std::string>& secrets) {
     for_each_occurrence(bytes, secret, [&](std::size_t start, std::size_t end) {
       std::fill(bytes.begin() + static_cast<std::ptrdiff_t>(start),
                 bytes.begin() + static_cast<std::ptrdiff_t>(end), '*');
-      return end;
     });
 }
 
