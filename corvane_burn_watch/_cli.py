@@ -30,6 +30,10 @@ EXIT_USAGE = 2
 EXIT_SIGINT = 130
 EXIT_SIGTERM = 143
 
+# The longest interval between cycles: a week (in minutes). More is a typo,
+# and a watch that waits longer is no watch.
+LONGEST_INTERVAL_MINUTES = 7 * 24 * 60
+
 DESCRIPTION = """\
 Watches the owner burn rate of every Corvane subnet. The rates come from the
 Orbisca subnet data service; the last values seen are kept in a state file,
@@ -80,15 +84,22 @@ def _say(text: str) -> None:
     sys.stderr.flush()
 
 
-def _number(minimum: float, inclusive: bool) -> Callable[[str], float]:
+def _number(minimum: float, inclusive: bool, maximum: float = math.inf) -> Callable[[str], float]:
     bound = f">= {minimum:g}" if inclusive else f"> {minimum:g}"
+    if maximum < math.inf:
+        bound += f" and at most {maximum:g}"
 
     def parse(text: str) -> float:
         try:
             value = float(text)
         except ValueError:
             raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-        if not math.isfinite(value) or value < minimum or (not inclusive and value == minimum):
+        if (
+            not math.isfinite(value)
+            or value < minimum
+            or (not inclusive and value == minimum)
+            or value > maximum
+        ):
             raise argparse.ArgumentTypeError(f"must be a number {bound}, not {text!r}")
         return value
 
@@ -153,11 +164,11 @@ def build_parser() -> argparse.ArgumentParser:
     _add_threshold(run)
     run.add_argument(
         "--interval-minutes",
-        type=_number(0.0, inclusive=False),
+        type=_number(0.0, inclusive=False, maximum=LONGEST_INTERVAL_MINUTES),
         default=5.0,
         metavar="MINUTES",
-        help="time between watch cycles; the first comes one interval after the snapshot, "
-        "and anything up to 1 means one minute (default: 5)",
+        help="time between watch cycles, at most a week (10080); the first comes one interval "
+        "after the snapshot, and anything up to 1 means one minute (default: 5)",
     )
     run.add_argument(
         "--pause-file",
@@ -293,6 +304,7 @@ def _dispatch(args: argparse.Namespace) -> int:
         return run_demo(args)
     try:
         _settings.check_service_urls(os.environ)
+        _settings.check_user_agent(os.environ)
         creds = _settings.load_credentials(os.environ)
         state_file = _state_file(args)
     except _settings.SettingsError as error:

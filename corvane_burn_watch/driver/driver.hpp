@@ -36,6 +36,9 @@ struct PollLoopArgs {
   std::optional<Settings> settings;
 };
 
+// Each operation throws ValueError, before any request, when the bot token or
+// the chat id holds a control character (require_sendable_credentials).
+
 // One watch cycle: 0 when it completed and any alert was delivered, else 1.
 int run_burn_watch_once(const WatchOnceArgs& args);
 // Fetch all subnets and send full burn-rate snapshot to burn Telegram.

@@ -12,6 +12,7 @@
 namespace corvane_burn_watch {
 
 int run_burn_startup_snapshot(const StartupSnapshotArgs& args) {
+  require_sendable_credentials(args.burn_token, args.burn_chat_id);  // before the fetch
   std::optional<driver::FetchedRows> fetched =
       driver::fetch_subnet_rows("startup fetch failed: ", args.settings);
   if (!fetched) return 1;

@@ -11,6 +11,9 @@
 namespace corvane_burn_watch {
 
 int run_burn_watch_once(const WatchOnceArgs& args) {
+  // Refused before the fetch: found only at the send, after the save, the
+  // changes would be lost.
+  require_sendable_credentials(args.burn_token, args.burn_chat_id);
   std::optional<driver::FetchedRows> fetched =
       driver::fetch_subnet_rows("fetch failed: ", args.settings);
   if (!fetched) return 1;

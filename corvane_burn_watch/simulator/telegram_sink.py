@@ -11,7 +11,8 @@ fields. Refusals are scripted in front of the normal answers:
         assert sink.texts() == ["..."]
 
 A wrong token gets 401 and any other method 404, as the real service answers;
-a message without "chat_id" or "text" gets 400.
+a message without "chat_id" or "text", or with a text of more than 4,096
+characters, gets 400.
 
 Run as a program to print the messages of a manual demonstration:
     python -m corvane_burn_watch.simulator.telegram_sink --token 123:abc
@@ -35,6 +36,7 @@ __all__ = ["SentMessage", "TelegramSink"]
 
 _METHOD_PREFIX = "/bot"
 _SEND_MESSAGE = "sendMessage"
+_LONGEST_TEXT = 4096  # characters; the Bot API refuses longer messages
 
 
 @dataclass(frozen=True)
@@ -145,6 +147,8 @@ class TelegramSink(FakeService):
             return self.refusal("Bad Request: chat_id is empty")
         if not message.text:
             return self.refusal("Bad Request: message text is empty")
+        if len(message.text) > _LONGEST_TEXT:
+            return self.refusal("Bad Request: message is too long")
         with self._lock:
             message_id = self._next_message_id
             self._next_message_id += 1

@@ -13,6 +13,8 @@
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/http/control_characters.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
 #include "corvane_burn_watch/core/http/trusted_certificates.hpp"
 
 namespace corvane_burn_watch::http {
@@ -111,6 +113,7 @@ void append_line(HeaderList& list, const std::string& line) {
 }
 
 void append_header(HeaderList& list, const std::string& name, const std::string& value) {
+  require_no_control_characters(value, "the value of header " + name);
   // "Name:" with nothing after it would remove the header; "Name;" sends it empty.
   append_line(list, value.empty() ? name + ";" : name + ": " + value);
 }
@@ -169,17 +172,6 @@ void set_trust(CURL* h, const Request& request, std::shared_ptr<const TrustedCer
 void global_init() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::string redact(std::string text, const std::vector<std::string>& secrets) {
-  static const std::string kMask = "<redacted>";
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto pos = text.find(secret); pos != std::string::npos;
-         pos = text.find(secret, pos + kMask.size()))
-      text.replace(pos, secret.size(), kMask);
-  }
-  return text;
 }
 
 Response perform(const Request& request) {

@@ -37,11 +37,9 @@ struct Response {
 void global_init();
 
 // Performs the request. Throws NetworkError (name resolution, connection,
-// TLS, time-out) with libcurl's message, every secret replaced by "<redacted>";
+// TLS, time-out) with libcurl's message, every secret in any of its wire forms
+// replaced by "<redacted>" (see redact.hpp);
 // throws Interrupted when the host's interrupt check asks to stop.
 Response perform(const Request& request);
-
-// Replaces every occurrence of each secret in `text` by "<redacted>".
-std::string redact(std::string text, const std::vector<std::string>& secrets);
 
 }  // namespace corvane_burn_watch::http
