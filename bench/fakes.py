@@ -9,14 +9,16 @@ against the code under test. It serves, on 127.0.0.1:
 - one Telegram sink accepting sendMessage for the benchmark's bot token.
 
 It prints {"data": {name: url}, "telegram": url} as one JSON line, then
-serves until its standard input is closed.
+serves until its standard input is closed. With --tls, every service speaks
+HTTPS with that certificate and key instead of plain HTTP.
 
-    python bench/fakes.py NAME=rows.json [NAME=rows.json ...]
+    python bench/fakes.py [--tls CERT KEY] NAME=rows.json [NAME=rows.json ...]
 """
 
 from __future__ import annotations
 
 import json
+import ssl
 import sys
 from pathlib import Path
 
@@ -28,7 +30,7 @@ from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 SUBNET_LATEST_PATH = "/api/subnet/latest/v1"
 
 
-def data_service(body: bytes) -> FakeHttpServer:
+def data_service(body: bytes, tls_context: ssl.SSLContext | None) -> FakeHttpServer:
     answer = Reply(200, body=body, headers=(("Content-Type", "application/json"),))
     not_found = Reply.json('{"message": "Not Found"}', status=404)
 
@@ -36,7 +38,7 @@ def data_service(body: bytes) -> FakeHttpServer:
         path = request.path.partition("?")[0]
         return answer if request.method == "GET" and path == SUBNET_LATEST_PATH else not_found
 
-    return FakeHttpServer(respond)
+    return FakeHttpServer(respond, tls_context=tls_context)
 
 
 class _QuietSink(TelegramSink):
@@ -50,11 +52,16 @@ class _QuietSink(TelegramSink):
 
 
 def main(argv: list[str]) -> None:
+    tls_context = None
+    if argv[:1] == ["--tls"]:
+        tls_context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+        tls_context.load_cert_chain(argv[1], argv[2])
+        argv = argv[3:]
     services = {}
     for argument in argv:
         name, _, path = argument.partition("=")
-        services[name] = data_service(Path(path).read_bytes())
-    sink = _QuietSink(BOT_TOKEN)
+        services[name] = data_service(Path(path).read_bytes(), tls_context)
+    sink = _QuietSink(BOT_TOKEN, tls_context=tls_context)
     print(
         json.dumps({"data": {n: s.url for n, s in services.items()}, "telegram": sink.url}),
         flush=True,

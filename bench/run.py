@@ -8,9 +8,11 @@ text, chunking, send), with the state file on disk and, where the machine has
 one, on a tmpfs; the same split by operation; the peak resident memory; the
 module's import time; the same figures for the same cycle written in plain
 Python, and their ratio; then the CPU a sleeping poll loop uses, and a verdict
-on each target. The fakes run in a process of their own and every measurement
-in a fresh process, so the CPU times are the pipeline's own. The 0.4 s pauses
-between chunks are skipped in both pipelines; the poll loop sleeps for real.
+on each target. Last, the 1,024-subnet cycle over HTTP and over HTTPS with a
+real CA bundle, user and system CPU apart (https_mode.py). The fakes run in a
+process of their own and every measurement in a fresh process, so the CPU
+times are the pipeline's own. The 0.4 s pauses between chunks are skipped in
+both pipelines; the poll loop sleeps for real.
 
 Needs corvane_burn_watch importable: installed (scripts/setup) or a developer
 build on PYTHONPATH (PYTHONPATH=build/bench/python).
@@ -27,12 +29,14 @@ import subprocess
 import sys
 import tempfile
 import time
+from collections.abc import Iterable
 from pathlib import Path
-from typing import Any
+from typing import Any, TypedDict
 
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
+import https_mode
 import workload
 
 SIZES = (1_024, 100_000)
@@ -48,6 +52,13 @@ MIN_SPEEDUP = 10.0
 IDLE_LIMIT = 0.001  # share of one core: a tenth of a percent
 
 
+class FakeUrls(TypedDict):
+    """The addresses fakes.py announces: a data service per size, one chat."""
+
+    data: dict[str, str]
+    telegram: str
+
+
 def _worker(args: list[str], env: dict[str, str]) -> dict[str, Any]:
     done = subprocess.run(
         [sys.executable, str(HERE / "worker.py"), *args],
@@ -59,7 +70,8 @@ def _worker(args: list[str], env: dict[str, str]) -> dict[str, Any]:
     if done.returncode != 0:
         sys.stderr.write(done.stderr)
         raise SystemExit(f"worker {' '.join(args)} failed with {done.returncode}")
-    return json.loads(done.stdout.strip().splitlines()[-1]) | {"stderr": done.stderr}
+    result: dict[str, Any] = json.loads(done.stdout.strip().splitlines()[-1])
+    return result | {"stderr": done.stderr}
 
 
 def _check_alerts(stderr: str, expected_changes: int, cycles: int) -> None:
@@ -80,6 +92,7 @@ def _measure_idle(env: dict[str, str], directory: str) -> dict[str, Any]:
         text=True,
         cwd=str(HERE),
     )
+    assert process.stdout is not None  # a pipe, as asked
     try:
         if process.stdout.readline().strip() != "ready":
             raise SystemExit("idle worker did not start")
@@ -93,7 +106,8 @@ def _measure_idle(env: dict[str, str], directory: str) -> dict[str, Any]:
     if process.returncode != 0 or "[burn] monitoring paused" not in err:
         sys.stderr.write(err)
         raise SystemExit("the poll loop did not stop at the pause file")
-    return json.loads(out.strip().splitlines()[-1])
+    result: dict[str, Any] = json.loads(out.strip().splitlines()[-1])
+    return result
 
 
 def _memory_state_dir() -> str | None:
@@ -149,21 +163,33 @@ def main() -> None:
             text=True,
             cwd=str(HERE),
         )
+        assert fakes.stdin is not None and fakes.stdout is not None  # pipes, as asked
         try:
-            urls = json.loads(fakes.stdout.readline())
+            urls: FakeUrls = json.loads(fakes.stdout.readline())
             env.update(ORBISCA_API_KEY=workload.API_KEY, BURN_TELEGRAM_API_BASE=urls["telegram"])
             results = run_all(options, env, directory, urls, expected, state_dirs)
+            https_results = https_mode.run(
+                options.quick, env, directory, options.state_dir, urls, expected[https_mode.SIZE]
+            )
         finally:
             fakes.stdin.close()
             fakes.wait(timeout=30)
     print_report(results, expected, state_dirs)
+    https_mode.print_report(https_results)
 
 
 def _progress(message: str) -> None:
     print(f"  {message}", file=sys.stderr, flush=True)
 
 
-def run_all(options, env, directory, urls, expected, state_dirs) -> dict[str, Any]:
+def run_all(
+    options: argparse.Namespace,
+    env: dict[str, str],
+    directory: str,
+    urls: FakeUrls,
+    expected: dict[int, int],
+    state_dirs: dict[str, str],
+) -> dict[str, Any]:
     results: dict[str, Any] = {"import": {}, "cycle": {}, "stages": {}}
     import_reps = 3 if options.quick else IMPORT_REPS
     _progress("measuring import times...")
@@ -215,14 +241,16 @@ def _place(where: str) -> str:
     return "state file on disk" if where == "disk" else "state file in memory"
 
 
-def print_report(results: dict[str, Any], expected: dict[int, int], state_dirs) -> None:
+def print_report(
+    results: dict[str, Any], expected: dict[int, int], state_dirs: dict[str, str]
+) -> None:
     cycle, stages = results["cycle"], results["stages"]
     small, large = SIZES
     width = 50
     columns = [(impl, n) for n in SIZES for impl in ("lib", "py")]
     rule = "-" * (width + 14 * len(columns))
 
-    def row(label: str, values) -> None:
+    def row(label: str, values: Iterable[object]) -> None:
         print(f"{label:{width}}" + "".join(f"{v:>14}" for v in values))
 
     def ms(seconds: float) -> str:

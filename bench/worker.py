@@ -21,8 +21,9 @@ import statistics
 import sys
 import tempfile
 import time
-from collections.abc import Callable
+from collections.abc import Callable, Iterable, Mapping
 from pathlib import Path
+from types import ModuleType
 from typing import Any
 
 from workload import BOT_TOKEN, CHAT_ID, THRESHOLD, UPDATED_AT
@@ -43,17 +44,17 @@ def _report(result: dict[str, Any]) -> None:
     sys.stdout.flush()
 
 
-def _load(impl: str):
+def _load(impl: str) -> ModuleType:
     """The pipeline under test, with its chunk pauses turned into no-ops."""
     if impl == "lib":
-        import corvane_burn_watch.burn_watch as pipeline
+        import corvane_burn_watch.burn_watch as lib
 
-        pipeline._set_sleep(lambda seconds: None)
-    else:
-        import pure_python as pipeline
+        lib._set_sleep(lambda seconds: None)
+        return lib
+    import pure_python
 
-        pipeline.sleep = lambda seconds: None
-    return pipeline
+    pure_python.sleep = lambda seconds: None
+    return pure_python
 
 
 def _timed(fn: Callable[[], Any]) -> tuple[float, float, Any]:
@@ -117,7 +118,7 @@ def measure_stages(impl: str, seed_path: str, reps: int, state_dir: str) -> None
     seed = Path(seed_path).read_bytes()
     if impl == "lib":
 
-        def build_map(rows):
+        def build_map(rows: Iterable[Mapping[str, object]]) -> dict[str, str]:
             return {
                 (
                     n if isinstance(n := row["netuid"], str) else str(n)
@@ -182,8 +183,13 @@ def measure_idle(pause_path: str) -> None:
         )
         after = resource.getrusage(resource.RUSAGE_SELF)
     wakeups = after.ru_nvcsw - before.ru_nvcsw
+
+    def wake_up_as_often() -> None:
+        for _ in range(wakeups):
+            time.sleep(wall / max(wakeups, 1))
+
     # The cost of merely waking up that often, whoever sleeps.
-    bare_cpu, _, _ = _timed(lambda: [time.sleep(wall / max(wakeups, 1)) for _ in range(wakeups)])
+    bare_cpu, _, _ = _timed(wake_up_as_often)
     _report({"cpu": cpu, "wall": wall, "wakeups": wakeups, "bare_cpu": bare_cpu})
 
 

@@ -18,7 +18,7 @@ import sys
 import textwrap
 from collections.abc import Callable, Mapping, Sequence
 from pathlib import Path
-from typing import TYPE_CHECKING, NoReturn
+from typing import TYPE_CHECKING, NoReturn, TypedDict
 
 from . import _settings
 from ._signals import TerminationRequested, sigterm_as_interrupt
@@ -35,6 +35,10 @@ EXIT_ERROR = 1
 EXIT_USAGE = 2
 EXIT_SIGINT = 130
 EXIT_SIGTERM = 143
+
+# The longest interval between cycles: a week (in minutes). More is a typo,
+# and a watch that waits longer is no watch.
+LONGEST_INTERVAL_MINUTES = 7 * 24 * 60
 
 DESCRIPTION = """\
 Watches the owner burn rate of every Corvane subnet. The rates come from the
@@ -69,6 +73,13 @@ class _UsageError(Exception):
     pass
 
 
+class ChatArguments(TypedDict):
+    """The keyword arguments of a driver operation that name the bot and chat."""
+
+    burn_token: str
+    burn_chat_id: str
+
+
 class _Parser(argparse.ArgumentParser):
     """Hands a usage mistake to main(), which reports it as one line."""
 
@@ -81,15 +92,22 @@ def _say(text: str) -> None:
     sys.stderr.flush()
 
 
-def _number(minimum: float, inclusive: bool) -> Callable[[str], float]:
+def _number(minimum: float, inclusive: bool, maximum: float = math.inf) -> Callable[[str], float]:
     bound = f">= {minimum:g}" if inclusive else f"> {minimum:g}"
+    if maximum < math.inf:
+        bound += f" and at most {maximum:g}"
 
     def parse(text: str) -> float:
         try:
             value = float(text)
         except ValueError:
             raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-        if not math.isfinite(value) or value < minimum or (not inclusive and value == minimum):
+        if (
+            not math.isfinite(value)
+            or value < minimum
+            or (not inclusive and value == minimum)
+            or value > maximum
+        ):
             raise argparse.ArgumentTypeError(f"must be a number {bound}, not {text!r}")
         return value
 
@@ -155,11 +173,11 @@ def build_parser() -> argparse.ArgumentParser:
     _add_watch_options(run, "run")
     run.add_argument(
         "--interval-minutes",
-        type=_number(0.0, inclusive=False),
+        type=_number(0.0, inclusive=False, maximum=LONGEST_INTERVAL_MINUTES),
         default=5.0,
         metavar="MINUTES",
-        help="time between watch cycles; the first comes one interval after the snapshot, "
-        "and anything up to 1 means one minute (default: 5)",
+        help="time between watch cycles, at most a week (10080); the first comes one interval "
+        "after the snapshot, and anything up to 1 means one minute (default: 5)",
     )
     run.add_argument(
         "--pause-file",
@@ -240,7 +258,10 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         f"watching every {minutes:g} min, state file {state_file}, "
         + (f"pause file {pause}" if pause else "no pause file")
     )
-    telegram = {"burn_token": creds.telegram_token, "burn_chat_id": creds.telegram_chat_id}
+    telegram: ChatArguments = {
+        "burn_token": creds.telegram_token,
+        "burn_chat_id": creds.telegram_chat_id,
+    }
     options = _watch_options(args)
     try:
         code = burn_watch.run_burn_startup_snapshot(
@@ -420,6 +441,7 @@ def _dispatch(args: argparse.Namespace) -> int:
         return run_demo(args)
     try:
         _settings.check_service_urls(os.environ)
+        _settings.check_user_agent(os.environ)
         creds = _settings.load_credentials(os.environ)
         state_file = _state_file(args)
         _check_watch_settings(args, os.environ)

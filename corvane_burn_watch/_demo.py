@@ -18,6 +18,12 @@ import threading
 import time
 from collections.abc import Callable, Iterator
 from dataclasses import dataclass
+from typing import TYPE_CHECKING
+
+if TYPE_CHECKING:
+    from ._cli import ChatArguments
+    from .simulator.json_document import JsonValue
+    from .simulator.telegram_sink import SentMessage
 
 __all__ = ["add_demo_options", "run_demo"]
 
@@ -29,7 +35,10 @@ SEED = 2026  # the same drift on every run, so the demo reads the same
 
 
 def _count(text: str) -> int:
-    value = int(text)
+    try:
+        value = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
     if value < 1:
         raise argparse.ArgumentTypeError(f"must be at least 1, not {text!r}")
     return value
@@ -111,7 +120,7 @@ def _initial_rates(count: int, rng: random.Random) -> dict[int, float]:
     }
 
 
-def _rows(rates: dict[int, float]) -> list[dict[str, object]]:
+def _rows(rates: dict[int, float]) -> list[dict[str, JsonValue]]:
     return [
         {"netuid": netuid, "name": f"subnet-{netuid}", "incentive_burn": rate}
         for netuid, rate in rates.items()
@@ -128,7 +137,7 @@ class _Chat:
         self._lock = threading.Lock()
         self.received = 0
 
-    def show(self, message) -> None:
+    def show(self, message: SentMessage) -> None:
         with self._lock:
             self.received += 1
             _print(f"\n=== chat {message.chat_id}, message {self.received} ===\n{message.text}\n")
@@ -189,7 +198,7 @@ def run_demo(args: argparse.Namespace) -> int:
             f"Messages the chat receives are printed below; the library's own log lines "
             f'("[burn] ...") go to standard error.'
         )
-        telegram = {"burn_token": BOT_TOKEN, "burn_chat_id": CHAT_ID}
+        telegram: ChatArguments = {"burn_token": BOT_TOKEN, "burn_chat_id": CHAT_ID}
 
         _narrate("startup snapshot: every subnet's rate becomes the baseline and is posted")
         failures += burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)

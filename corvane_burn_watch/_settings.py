@@ -9,7 +9,10 @@ before anything touches the network.
 
 from __future__ import annotations
 
+import errno
 import os
+import stat
+import urllib.parse
 from collections.abc import Mapping, MutableMapping
 from dataclasses import dataclass
 from pathlib import Path
@@ -18,6 +21,7 @@ __all__ = [
     "Credentials",
     "SettingsError",
     "check_service_urls",
+    "check_user_agent",
     "default_state_file",
     "load_credentials",
     "prepare_state_file",
@@ -29,10 +33,51 @@ STATE_FILE_NAME = "burn_state.json"
 
 # Base URLs a user may redirect; both must be absolute http(s) URLs.
 URL_VARIABLES = ("ORBISCA_API_BASE", "BURN_TELEGRAM_API_BASE")
+USER_AGENT_VARIABLE = "ORBISCA_USER_AGENT"
 
 
 class SettingsError(Exception):
     """A setting that cannot be used; the message is one line for the user."""
+
+
+def _node_kind(mode: int) -> str:
+    """What a file system node that is not a regular file is, in words."""
+    for test, kind in (
+        (stat.S_ISDIR, "a directory"),
+        (stat.S_ISFIFO, "a FIFO"),
+        (stat.S_ISCHR, "a character device"),
+        (stat.S_ISBLK, "a block device"),
+        (stat.S_ISSOCK, "a socket"),
+    ):
+        if test(mode):
+            return kind
+    return "not a regular file"
+
+
+def _refuse_control_characters(name: str, value: str) -> None:
+    """A CR or LF would end a request header early, so the library refuses
+    such a value only once it is about to send it: refuse it now, by name
+    (the value may be a secret)."""
+    if any(ord(c) < 0x20 or ord(c) == 0x7F for c in value):
+        raise SettingsError(f"{name} holds a control character (such as a line break)")
+
+
+def _read_regular_file(variable: str, path: str) -> str:
+    """The text of the regular file at ``path``. Opened without blocking: a
+    FIFO would otherwise hold the start until something writes to it."""
+    try:
+        fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
+    except OSError as error:
+        raise SettingsError(f"cannot read {variable} ({path}): {error.strerror}") from None
+    with open(fd, encoding="utf-8") as handle:
+        mode = os.fstat(fd).st_mode
+        if not stat.S_ISREG(mode):
+            raise SettingsError(f"{variable} ({path}) is {_node_kind(mode)}, not a regular file")
+        try:
+            return handle.read()
+        except (OSError, UnicodeDecodeError) as error:
+            reason = getattr(error, "strerror", None) or str(error)
+            raise SettingsError(f"cannot read {variable} ({path}): {reason}") from None
 
 
 @dataclass(frozen=True)
@@ -44,8 +89,10 @@ class Credentials:
 def read_secret(name: str, environ: Mapping[str, str]) -> str | None:
     """The value of ``name`` or of the file named by ``name_FILE``, trimmed.
 
-    None when neither is set or the value is blank. Setting both is an error,
-    since silently preferring one hides a mistake in the service definition.
+    None when neither is set or the variable's value is blank. Setting both is
+    an error, since silently preferring one hides a mistake in the service
+    definition; so are a file that is blank or not a regular file, and a
+    value holding a control character.
     """
     file_variable = name + "_FILE"
     direct = environ.get(name)
@@ -55,15 +102,16 @@ def read_secret(name: str, environ: Mapping[str, str]) -> str | None:
     if path is not None:
         if not path.strip():
             raise SettingsError(f"{file_variable} is empty")
-        try:
-            with open(path, encoding="utf-8") as handle:
-                direct = handle.read()
-        except (OSError, UnicodeDecodeError) as error:
-            reason = getattr(error, "strerror", None) or str(error)
-            raise SettingsError(f"cannot read {file_variable} ({path}): {reason}") from None
+        content = _read_regular_file(file_variable, path).strip()
+        if not content:
+            raise SettingsError(f"the file {path} named by {file_variable} is empty")
+        _refuse_control_characters(file_variable, content)
+        return content
     if direct is None:
         return None
-    return direct.strip() or None
+    value = direct.strip()
+    _refuse_control_characters(name, value)
+    return value or None
 
 
 def load_credentials(environ: MutableMapping[str, str]) -> Credentials:
@@ -94,8 +142,23 @@ def check_service_urls(environ: Mapping[str, str]) -> None:
     """Refuses a redirected base URL that could never be requested."""
     for name in URL_VARIABLES:
         value = environ.get(name)
-        if value is not None and not value.startswith(("http://", "https://")):
+        if value is None:
+            continue
+        if not value.startswith(("http://", "https://")):
             raise SettingsError(f"{name} must start with http:// or https://, not {value!r}")
+        try:
+            host = urllib.parse.urlsplit(value).hostname
+        except ValueError as error:
+            raise SettingsError(f"{name} is not a usable URL ({error}): {value!r}") from None
+        if not host:
+            raise SettingsError(f"{name} names no host: {value!r}")
+
+
+def check_user_agent(environ: Mapping[str, str]) -> None:
+    """Refuses a User-Agent that could not go into a request header."""
+    value = environ.get(USER_AGENT_VARIABLE)
+    if value is not None:
+        _refuse_control_characters(USER_AGENT_VARIABLE, value)
 
 
 def default_state_file(environ: Mapping[str, str]) -> Path:
@@ -106,26 +169,47 @@ def default_state_file(environ: Mapping[str, str]) -> Path:
     return root / STATE_DIR_NAME / STATE_FILE_NAME
 
 
+def _examine(path: Path, what: str) -> os.stat_result | None:
+    """What is at ``path``, links followed; None when nothing is there."""
+    try:
+        return os.stat(path)
+    except FileNotFoundError:
+        return None
+    except OSError as error:
+        reason = {
+            errno.ELOOP: "is a loop of symbolic links",
+            errno.ENAMETOOLONG: "has a name that is too long",
+        }.get(error.errno or 0, f"cannot be examined: {error.strerror}")
+        raise SettingsError(f"{what} {path} {reason}") from None
+
+
 def prepare_state_file(path: Path, *, create_directory: bool) -> Path:
     """Checks that the state file can be written there, before the first fetch.
 
     The default location's directory is created on first use; a directory the
-    user named must already exist.
+    user named must already exist. Only a regular file is ever replaced.
     """
-    if path.is_dir():
-        raise SettingsError(f"state file {path} is a directory")
-    directory = path.parent
+    found = _examine(path, "state file")
+    if found is not None and not stat.S_ISREG(found.st_mode):
+        raise SettingsError(f"state file {path} is {_node_kind(found.st_mode)}, not a regular file")
+    # A symbolic link stays: the file is replaced in its target's directory.
+    directory = Path(os.path.realpath(path)).parent if path.is_symlink() else path.parent
     if create_directory:
         try:
             directory.mkdir(mode=0o700, parents=True, exist_ok=True)
         except OSError as error:
             raise SettingsError(f"cannot create {directory}: {error.strerror}") from None
-    if not directory.is_dir():
-        raise SettingsError(f"state file directory {directory} does not exist")
+    found = _examine(directory, "state file directory")
+    if found is None:
+        dangling = directory.is_symlink()
+        reason = "is a symbolic link to nothing" if dangling else "does not exist"
+        raise SettingsError(f"state file directory {directory} {reason}")
+    if not stat.S_ISDIR(found.st_mode):
+        raise SettingsError(f"state file directory {directory} is not a directory")
     # The file is replaced through a new file beside it, so the directory
     # must be writable, and the library refuses to replace a read-only file.
     if not os.access(directory, os.W_OK | os.X_OK):
         raise SettingsError(f"state file directory {directory} is not writable")
-    if path.exists() and not os.access(path, os.W_OK):
+    if os.path.exists(path) and not os.access(path, os.W_OK):
         raise SettingsError(f"state file {path} is not writable")
     return path

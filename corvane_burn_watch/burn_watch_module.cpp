@@ -589,7 +589,10 @@ NB_MODULE(burn_watch, m) {
       .def(
           "__enter__", [](cbw::StateLock& lock) -> cbw::StateLock& { return lock; },
           nb::rv_policy::reference)
-      .def("__exit__", [](cbw::StateLock& lock, nb::args) { lock.release(); });
+      .def(
+          "__exit__",
+          [](cbw::StateLock& lock, nb::handle, nb::handle, nb::handle) { lock.release(); },
+          nb::arg("exc_type").none(), nb::arg("exc").none(), nb::arg("traceback").none());
 
   // ---- Watch driver ----
   // Keyword-only, as a host names every argument; the GIL is released for the

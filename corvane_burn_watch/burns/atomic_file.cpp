@@ -168,6 +168,30 @@ mode_t mode_for(const std::string& target) {
   return 0666 & ~current_umask();
 }
 
+// What a path that is not a regular file holds, in words.
+const char* kind_of_node(mode_t mode) {
+  if (S_ISDIR(mode)) return "a directory";
+  if (S_ISFIFO(mode)) return "a FIFO";
+  if (S_ISCHR(mode)) return "a character device";
+  if (S_ISBLK(mode)) return "a block device";
+  if (S_ISSOCK(mode)) return "a socket";
+  return "not a regular file";
+}
+
+// Only a regular file (or nothing) may be replaced: the rename would put a
+// plain file in place of a FIFO, a device or a socket and silently destroy it.
+// A path that cannot be examined is left to the steps below to report. (A node
+// swapped in between this check and the rename is not caught: nothing can
+// make a rename conditional on what it replaces.)
+void require_regular_or_missing(const std::string& target, const std::string& reported_path) {
+  struct stat info {};
+  if (::lstat(target.c_str(), &info) != 0 || S_ISREG(info.st_mode)) return;
+  throw OsError(S_ISDIR(info.st_mode) ? EISDIR : EINVAL,
+                std::string("is ") + kind_of_node(info.st_mode) +
+                    ", not a regular file, and is left as it is",
+                reported_path);
+}
+
 void write_all(int fd, std::string_view bytes, const std::string& reported_path) {
   while (!bytes.empty()) {
     ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -199,6 +223,7 @@ void replace_file_atomically(const std::string& path, std::string_view bytes) {
   std::string_view base =
       std::string_view(target).substr(slash == std::string::npos ? 0 : slash + 1);
 
+  require_regular_or_missing(target, path);
   // Writing in place would be refused for a file the caller may not write;
   // renaming over it must be refused as well.
   if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0 && errno != ENOENT)

@@ -45,8 +45,10 @@ bool owner_burn_changed(std::string_view old_burn, std::string_view new_burn, do
 // UnicodeDecodeError / ValueError for a file that is not UTF-8 or whose
 // top-level JSON is not an object.
 BurnMap load_burn_state(const std::string& path);
-// Replaces the state file atomically (temporary file, fsync, rename). Throws
-// OsError when it cannot be written; the old file is then left intact.
+// Replaces the state file atomically (temporary file, fsync, rename); a
+// symbolic link is followed and kept. Throws OsError when it cannot be written
+// or when the path holds something other than a regular file (a FIFO, a
+// device, a socket, a directory); the old file or node is then left intact.
 void save_burn_state(const std::string& path, const BurnMap& burns, const std::string& updated_at);
 
 // Subnets present in both maps whose burn changed by more than `threshold`,

@@ -28,7 +28,8 @@ std::optional<std::string> orbisca_auth(const Settings& settings);
 // Accept-Language.
 json::Object request_headers(std::string_view auth);
 // One GET on the data service. Returns the decoded object, null, a
-// parse-failure payload or an HTTP-error payload.
+// parse-failure payload or an HTTP-error payload. Throws ValueError, before
+// any request, when `auth` or the User-Agent holds a control character.
 json::Value http_get_json(std::string_view path, const json::Object& params, std::string_view auth);
 // Whether a payload is a rate-limit refusal.
 bool is_rate_limited(const json::Object& payload);

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/http/control_characters.hpp"
 #include "corvane_burn_watch/core/text/python_strip.hpp"
 #include "corvane_burn_watch/data_client/data_client.hpp"
 #include "corvane_burn_watch/data_client/fetch.hpp"
@@ -64,6 +65,9 @@ json::Value data_client::get_json(std::string_view path, const json::Object& par
                                   std::string_view auth, const SettingsSource& source,
                                   const RequestLimits& limits, const json::RowProjection* rows) {
   const Settings settings = source.get();  // read now, once for this request
+  http::require_no_control_characters(auth, "the data service key (ORBISCA_API_KEY)");
+  http::require_no_control_characters(settings.user_agent.value_or(""),
+                                      "the User-Agent (ORBISCA_USER_AGENT)");
   http::Request request;
   request.method = "GET";
   request.url = data_client::request_url(api_base(settings), path, params);

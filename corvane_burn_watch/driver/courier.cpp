@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "corvane_burn_watch/core/errors.hpp"
-#include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
 
 namespace corvane_burn_watch::driver {
 namespace {

@@ -41,7 +41,9 @@ struct PollLoopArgs {
 
 // Each operation takes the watch options of a long-running watch; left at
 // their defaults, they change nothing. Every pass ends with a report to the
-// cycle observer (cycle_report.hpp), if one is installed.
+// cycle observer (cycle_report.hpp), if one is installed. Each operation
+// throws ValueError, before any request, when the bot token or the chat id
+// holds a control character (require_sendable_credentials).
 
 // One watch cycle: 0 when it completed and any alert was delivered, else 1.
 // With options.redeliver, 2 when Telegram refused the bot or the chat (or no

@@ -5,6 +5,7 @@
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/driver/driver.hpp"
 #include "corvane_burn_watch/driver/poll_interval.hpp"
+#include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 
@@ -15,6 +16,8 @@ constexpr char kPaused[] = "monitoring paused";
 }  // namespace
 
 void run_burn_poll_loop(const PollLoopArgs& args, const WatchOptions& options) {
+  // Every cycle would fail on these: refused before the loop starts.
+  require_sendable_credentials(args.burn_token, args.burn_chat_id);
   const double interval = driver::poll_interval_seconds(args.interval_minutes);
   const WatchOnceArgs cycle{args.state_path, args.threshold, args.burn_token, args.burn_chat_id,
                             args.settings};

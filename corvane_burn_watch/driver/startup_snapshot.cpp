@@ -94,6 +94,7 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
 }  // namespace driver
 
 int run_burn_startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options) {
+  require_sendable_credentials(args.burn_token, args.burn_chat_id);  // before the fetch
   return driver::observed_pass("startup", [&](driver::PassRecord& record) {
     return driver::startup_snapshot(args, options, record);
   });

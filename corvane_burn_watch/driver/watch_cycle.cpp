@@ -88,6 +88,9 @@ int watch_cycle(const WatchOnceArgs& args, const WatchOptions& options, PassReco
 }  // namespace driver
 
 int run_burn_watch_once(const WatchOnceArgs& args, const WatchOptions& options) {
+  // Refused before the fetch: found only at the send, after the save, the
+  // changes would be lost.
+  require_sendable_credentials(args.burn_token, args.burn_chat_id);
   return driver::observed_pass("cycle", [&](driver::PassRecord& record) {
     return driver::watch_cycle(args, options, record);
   });

@@ -19,19 +19,20 @@ from __future__ import annotations
 
 import argparse
 import json
+import ssl
 import threading
 import urllib.parse
 from collections.abc import Callable, Sequence
-from typing import Any
 
 from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply
+from .json_document import JsonValue
 
 __all__ = ["SUBNET_LATEST_PATH", "FakeDataService", "make_rows"]
 
 SUBNET_LATEST_PATH = "/api/subnet/latest/v1"
 
 
-def make_rows(count: int, burn: Any = 0.0, start: int = 0) -> list[dict[str, Any]]:
+def make_rows(count: int, burn: JsonValue = 0.0, start: int = 0) -> list[dict[str, JsonValue]]:
     """``count`` subnet rows in ascending netuid order, all with burn ``burn``."""
     return [
         {"netuid": netuid, "name": f"subnet-{netuid}", "incentive_burn": burn}
@@ -39,7 +40,7 @@ def make_rows(count: int, burn: Any = 0.0, start: int = 0) -> list[dict[str, Any
     ]
 
 
-def _json_reply(document: Any, status: int = 200) -> Reply:
+def _json_reply(document: JsonValue, status: int = 200) -> Reply:
     return Reply.json(json.dumps(document), status=status)
 
 
@@ -48,13 +49,13 @@ class FakeDataService(FakeService):
 
     def __init__(
         self,
-        rows: Sequence[dict[str, Any]] | None = None,
+        rows: Sequence[dict[str, JsonValue]] | None = None,
         *,
         api_key: str | None = None,
-        tls_context=None,
+        tls_context: ssl.SSLContext | None = None,
     ) -> None:
         self._lock = threading.Lock()
-        self._rows: list[dict[str, Any]] = list(rows or [])
+        self._rows: list[dict[str, JsonValue]] = list(rows or [])
         self.api_key = api_key
         # Run before each answer of the subnet list: a service whose rates keep moving.
         self.before_answer: Callable[[], None] | None = None
@@ -63,16 +64,16 @@ class FakeDataService(FakeService):
     # ---- rows ----
 
     @property
-    def rows(self) -> list[dict[str, Any]]:
+    def rows(self) -> list[dict[str, JsonValue]]:
         with self._lock:
             return list(self._rows)
 
     @rows.setter
-    def rows(self, rows: Sequence[dict[str, Any]]) -> None:
+    def rows(self, rows: Sequence[dict[str, JsonValue]]) -> None:
         with self._lock:
             self._rows = list(rows)
 
-    def set_burn(self, netuid: int, burn: Any) -> None:
+    def set_burn(self, netuid: int, burn: JsonValue) -> None:
         """Changes one subnet's "incentive_burn", as the real service would over time."""
         with self._lock:
             for row in self._rows:

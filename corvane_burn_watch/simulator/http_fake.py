@@ -22,10 +22,22 @@ import sys
 import threading
 import time
 from collections.abc import Callable, Sequence
-from dataclasses import dataclass
-from typing import Self
+from dataclasses import dataclass, replace
+from typing import Self, TypedDict, Unpack
 
-__all__ = ["FakeHttpServer", "RecordedRequest", "Reply"]
+__all__ = ["FakeHttpServer", "RecordedRequest", "Reply", "ReplyOptions"]
+
+
+class ReplyOptions(TypedDict, total=False):
+    """The fields of a Reply other than its status and body, as keywords."""
+
+    reason: str | None
+    headers: Sequence[tuple[str, str]]
+    delay: float
+    body_delay: float
+    cut_after: int | None
+    reset: bool
+    content_length: bool
 
 
 @dataclass(frozen=True)
@@ -52,10 +64,10 @@ class Reply:
     content_length: bool = True
 
     @classmethod
-    def json(cls, text: str, status: int = 200, **kwargs) -> Reply:
+    def json(cls, text: str, status: int = 200, **options: Unpack[ReplyOptions]) -> Reply:
         """A reply whose body is ``text`` in UTF-8, labelled as JSON."""
-        headers = (("Content-Type", "application/json"), *tuple(kwargs.pop("headers", ())))
-        return cls(status=status, body=text.encode("utf-8"), headers=headers, **kwargs)
+        reply = cls(status=status, body=text.encode("utf-8"), **options)
+        return replace(reply, headers=(("Content-Type", "application/json"), *reply.headers))
 
 
 def first_header(headers: Sequence[tuple[str, str]], name: str) -> str | None:
@@ -108,7 +120,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
             self.request.settimeout(None)
         super().setup()
 
-    def log_message(self, format: str, *args) -> None:
+    def log_message(self, format: str, *args: object) -> None:
         pass  # tests read server.requests instead of a log
 
     def _serve(self) -> None:
@@ -127,7 +139,7 @@ class _Handler(http.server.BaseHTTPRequestHandler):
 
     def _read_body(self) -> bytes:
         if self.headers.get("Transfer-Encoding", "").lower() == "chunked":
-            chunks = []
+            chunks: list[bytes] = []
             while True:
                 size = int(self.rfile.readline().split(b";")[0].strip() or b"0", 16)
                 if size == 0:
@@ -176,7 +188,7 @@ class _Server(http.server.ThreadingHTTPServer):
         self.tls_context = tls_context
         super().__init__(("127.0.0.1", 0), _Handler)
 
-    def get_request(self):
+    def get_request(self) -> tuple[socket.socket, tuple[str, int]]:
         sock, address = self.socket.accept()
         if self.tls_context is not None:
             sock = self.tls_context.wrap_socket(
@@ -184,7 +196,7 @@ class _Server(http.server.ThreadingHTTPServer):
             )
         return sock, address
 
-    def handle_error(self, request, client_address) -> None:
+    def handle_error(self, request: object, client_address: object) -> None:
         # A client that gave up, or refused our certificate, is an expected
         # event here: keep it for the test to inspect instead of printing.
         self.owner._record_error(sys.exc_info()[1])
@@ -283,7 +295,7 @@ class FakeHttpServer:
     def __enter__(self) -> Self:
         return self
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: object) -> None:
         self.close()
 
     def serve_until_interrupted(self, variable: str) -> None:
@@ -333,10 +345,10 @@ class FakeService:
     def close(self) -> None:
         self.http.close()
 
-    def __enter__(self):
+    def __enter__(self) -> Self:
         return self
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: object) -> None:
         self.close()
 
     def serve_until_interrupted(self, variable: str) -> None:

@@ -11,10 +11,11 @@ fields. Refusals are scripted in front of the normal answers:
         assert sink.texts() == ["..."]
 
 A wrong token gets 401 and any other method 404, as the real service answers;
-a message without "chat_id" or "text" gets 400. ``rate_limited(seconds)``
-scripts Telegram's 429 with retry_after, and ``migrate(old, new)`` turns a
-group into a supergroup: from then on every message to the old chat gets the
-400 that names the new one. ``delivered()`` lists the messages answered ok.
+a message without "chat_id" or "text", or with a text of more than 4,096
+characters, gets 400. ``rate_limited(seconds)`` scripts Telegram's 429 with
+retry_after, and ``migrate(old, new)`` turns a group into a supergroup: from
+then on every message to the old chat gets the 400 that names the new one.
+``delivered()`` lists the messages answered ok.
 
 Run as a program to print the messages of a manual demonstration:
     python -m corvane_burn_watch.simulator.telegram_sink --token 123:abc
@@ -24,19 +25,21 @@ from __future__ import annotations
 
 import argparse
 import json
+import ssl
 import threading
 import time
 import urllib.parse
 from collections.abc import Callable, Sequence
 from dataclasses import dataclass
-from typing import Any
 
 from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply, first_header
+from .json_document import JsonValue
 
 __all__ = ["SentMessage", "TelegramSink"]
 
 _METHOD_PREFIX = "/bot"
 _SEND_MESSAGE = "sendMessage"
+_LONGEST_TEXT = 4096  # characters; the Bot API refuses longer messages
 
 
 @dataclass(frozen=True)
@@ -93,7 +96,7 @@ def _decode_form(body: bytes) -> list[tuple[str, str]] | None:
         return None
 
 
-def _api_reply(document: Any, status: int = 200) -> Reply:
+def _api_reply(document: JsonValue, status: int = 200) -> Reply:
     return Reply.json(json.dumps(document), status=status)
 
 
@@ -109,7 +112,7 @@ class TelegramSink(FakeService):
         token: str | None = None,
         *,
         on_message: Callable[[SentMessage], None] | None = None,
-        tls_context=None,
+        tls_context: ssl.SSLContext | None = None,
     ) -> None:
         self.token = token
         self.on_message = on_message
@@ -124,13 +127,13 @@ class TelegramSink(FakeService):
     @staticmethod
     def refusal(description: str, error_code: int = 400) -> Reply:
         """The API's refusal: that error status with a JSON description."""
-        document = {"ok": False, "error_code": error_code, "description": description}
+        document: JsonValue = {"ok": False, "error_code": error_code, "description": description}
         return _api_reply(document, status=error_code)
 
     @staticmethod
     def rate_limited(retry_after: float) -> Reply:
         """Telegram's 429, asking to wait ``retry_after`` seconds."""
-        document = {
+        document: JsonValue = {
             "ok": False,
             "error_code": 429,
             "description": f"Too Many Requests: retry after {retry_after}",
@@ -178,6 +181,8 @@ class TelegramSink(FakeService):
             return self.refusal("Bad Request: chat_id is empty")
         if not message.text:
             return self.refusal("Bad Request: message text is empty")
+        if len(message.text) > _LONGEST_TEXT:
+            return self.refusal("Bad Request: message is too long")
         with self._lock:
             moved_to = self._migrated.get(message.chat_id)
             if moved_to is None:
@@ -185,7 +190,7 @@ class TelegramSink(FakeService):
                 self._next_message_id += 1
                 self._delivered.append(message)
         if moved_to is not None:
-            document = {
+            document: JsonValue = {
                 "ok": False,
                 "error_code": 400,
                 "description": "Bad Request: group chat was upgraded to a supergroup chat",
@@ -194,7 +199,7 @@ class TelegramSink(FakeService):
             return _api_reply(document, status=400)
         if self.on_message is not None:
             self.on_message(message)
-        result = {
+        result: JsonValue = {
             "message_id": message_id,
             "chat": {"id": message.chat_id},
             "date": int(time.time()),

@@ -24,7 +24,8 @@ struct AlertPart {
 
 // The chunks that send_burn_telegram_messages would make of
 // format_burn_alert(changes, updated_at), in order, each with the changes it
-// completes.
+// completes. A line too long for one message is cut into pieces as chunk_text
+// cuts it, except that its last piece shares no message with the next line.
 std::vector<AlertPart> alert_parts(const ChangeList& changes, std::string_view updated_at,
                                    long long max_len = DEFAULT_CHUNK_LENGTH);
 

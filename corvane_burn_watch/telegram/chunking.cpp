@@ -11,6 +11,22 @@
 // Every chunk is the header lines, an empty line in place of the separator and
 // whole body lines, filled greedily: a chunk closes only when the next line
 // would take it past the limit, and a chunk always takes at least one line.
+//
+// No chunk is longer than the limit, so that Telegram takes every one:
+// - a body line too long for a chunk of its own is cut, at code point
+//   boundaries, into pieces that each fill one (the last piece may share its
+//   chunk with the lines after it); texts whose lines fit are split exactly as
+//   before;
+// - a text without body lines (three lines or fewer, or four with the
+//   separator) that is over the limit is sent in consecutive parts of at most
+//   the limit, each cut at its last line feed where it has one (that line
+//   feed then falls between two parts), else at the limit.
+// When the header and the empty line after it leave no room for even one
+// character of a body line (a limit that small, or one of 0 or below), no
+// line is cut: as before, every chunk is the header, the empty line and one
+// whole body line, longer than the limit. With a limit of 0 or below a text
+// without body lines stays one chunk. No chunk that repeats the header could
+// be shorter; this way the work always ends and no text is lost.
 #include <algorithm>
 #include <string>
 #include <string_view>
@@ -47,6 +63,48 @@ long long code_points(std::string_view text) {
   return static_cast<long long>(utf8::length(text));
 }
 
+// `text` (longer than `max_len` >= 1 code points) in parts of at most
+// `max_len`, each ending at the last line feed that lets it, where there is
+// one (that line feed goes in no part), else cut at the limit.
+std::vector<std::string> parts_of(std::string_view text, long long max_len) {
+  std::vector<std::string> parts;
+  while (code_points(text) > max_len) {
+    std::string_view part = utf8::prefix(text, static_cast<std::size_t>(max_len));
+    // The line feed right after the part, else the last one inside it (one at
+    // its very start would leave the part empty).
+    std::size_t line_feed = part.size();
+    if (text[line_feed] != '\n') line_feed = part.rfind('\n');
+    if (line_feed == 0 || line_feed == std::string_view::npos) {
+      text.remove_prefix(part.size());
+    } else {
+      part = part.substr(0, line_feed);
+      text.remove_prefix(line_feed + 1);
+    }
+    parts.emplace_back(part);
+  }
+  // A line feed that ended the last part ended the text too: no empty part,
+  // which Telegram would refuse.
+  if (!text.empty()) parts.emplace_back(text);
+  return parts;
+}
+
+// Body lines as they go into chunks: a line longer than `room` (>= 1) code
+// points is cut into pieces of `room` code points and a shorter last one.
+std::vector<std::string_view> body_pieces(const std::vector<std::string_view>& lines,
+                                          std::size_t first, long long room) {
+  std::vector<std::string_view> pieces;
+  for (std::size_t i = first; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    while (room >= 1 && code_points(line) > room) {
+      const std::string_view piece = utf8::prefix(line, static_cast<std::size_t>(room));
+      pieces.push_back(piece);
+      line.remove_prefix(piece.size());
+    }
+    pieces.push_back(line);
+  }
+  return pieces;
+}
+
 }  // namespace
 
 std::vector<std::string> chunk_text(std::string_view text, long long max_len) {
@@ -60,7 +118,10 @@ std::vector<std::string> chunk_text(std::string_view text, long long max_len) {
     if (i > 0) header += '\n';
     header.append(lines[i]);
   }
-  if (lines.size() <= layout.body_start) return {header};
+  if (lines.size() <= layout.body_start) {
+    if (max_len < 1) return {header};
+    return parts_of(header, max_len);
+  }
 
   // The header and the empty line in place of the separator; each body line
   // then follows after its own line feed.
@@ -71,16 +132,18 @@ std::vector<std::string> chunk_text(std::string_view text, long long max_len) {
   std::string current = opening;
   long long current_length = opening_length;
   bool holds_body = false;
-  for (std::size_t i = layout.body_start; i < lines.size(); ++i) {
-    const long long line_length = code_points(lines[i]);
-    if (holds_body && current_length + 1 + line_length > max_len) {
+  // Room for a body line in a chunk of its own; none at all below 1.
+  const long long room = max_len < 1 ? 0 : max_len - opening_length - 1;
+  for (std::string_view piece : body_pieces(lines, layout.body_start, room)) {
+    const long long piece_length = code_points(piece);
+    if (holds_body && current_length + 1 + piece_length > max_len) {
       chunks.push_back(std::move(current));
       current = opening;
       current_length = opening_length;
     }
     current += '\n';
-    current.append(lines[i]);
-    current_length += 1 + line_length;
+    current.append(piece);
+    current_length += 1 + piece_length;
     holds_body = true;
   }
   chunks.push_back(std::move(current));

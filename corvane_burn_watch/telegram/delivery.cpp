@@ -1,14 +1,18 @@
 // Posting texts to the Telegram chat through the Bot API's sendMessage.
 //
 // The bot token travels inside the request URL, so every detail handed back
-// has it replaced: a server that echoes the path, or a network message that
-// quotes the URL, must never carry it into a log line.
+// has it replaced, in any form it took on the wire: a server that echoes the
+// path (percent-encoded or not), or a network message that quotes the URL,
+// must never carry it into a log line or an error.
 #include <string>
 #include <vector>
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/http/control_characters.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 #include "corvane_burn_watch/telegram/form_encoding.hpp"
 #include "corvane_burn_watch/telegram/send_message.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
@@ -19,6 +23,14 @@ namespace {
 
 constexpr const char* kDefaultApiBase = "https://api.telegram.org";
 constexpr long kTimeoutSeconds = 30;
+
+// Telegram refuses a message of more than 4,096 characters. No chunk exceeds
+// the chunking limit (chunking.cpp), and the numbering "(i/n)\n" in front of
+// it takes at most 44 (two numbers of up to 20 digits), so every numbered
+// message of a text whose header leaves room for a body line fits.
+constexpr long long kLongestTelegramMessage = 4096;
+constexpr long long kLongestNumbering = 44;
+static_assert(DEFAULT_CHUNK_LENGTH + kLongestNumbering <= kLongestTelegramMessage);
 
 http::Request send_message_request(std::string_view text, std::string_view token,
                                    std::string_view chat_id,
@@ -41,17 +53,12 @@ http::Request send_message_request(std::string_view text, std::string_view token
   return request;
 }
 
-// Overwrites every occurrence of each secret in `bytes` with as many '*'.
-void mask_secrets(std::string& bytes, const std::vector<std::string>& secrets) {
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto pos = bytes.find(secret); pos != std::string::npos;
-         pos = bytes.find(secret, pos + secret.size()))
-      bytes.replace(pos, secret.size(), secret.size(), '*');
-  }
-}
-
 }  // namespace
+
+void require_sendable_credentials(std::string_view token, std::string_view chat_id) {
+  http::require_no_control_characters(token, "the Telegram bot token (BURN_TELEGRAM_TOKEN)");
+  http::require_no_control_characters(chat_id, "the Telegram chat id (BURN_TELEGRAM_CHAT_ID)");
+}
 
 telegram::SendOutcome telegram::send_message(std::string_view text, std::string_view token,
                                              std::string_view chat_id,
@@ -59,12 +66,18 @@ telegram::SendOutcome telegram::send_message(std::string_view text, std::string_
                                              const std::optional<Settings>& settings) {
   if (token.empty() || chat_id.empty())
     return {SendStatus::not_configured, 0, std::nullopt, "", "burn telegram not configured"};
+  require_sendable_credentials(token, chat_id);
   // Read on every call so that a host (or a test) can redirect it at any time.
   const http::Request request = send_message_request(
       text, token, chat_id, options, settings ? *settings : Settings::from_environment());
   SendOutcome outcome;
   try {
-    const http::Response response = http::perform(request);
+    http::Response response = http::perform(request);
+    // Hidden before any of the body is cut or quoted, so that no cut leaves a
+    // part of the token behind. Bytes that are not UTF-8 are reported first,
+    // at their own positions.
+    utf8::require_valid(response.body);
+    response.body = http::redact(std::move(response.body), request.secrets);
     outcome = classify_send_reply(response, read_send_reply(response));
   } catch (const NetworkError& e) {
     outcome.status = SendStatus::network;
@@ -74,7 +87,7 @@ telegram::SendOutcome telegram::send_message(std::string_view text, std::string_
     // The undecodable bytes travel with the error (a Python host shows them
     // in its repr); a server that quotes the request path would put the token
     // there. Masked byte for byte, so the error's positions stay right.
-    mask_secrets(e.data, request.secrets);
+    http::mask(e.data, request.secrets);
     throw;
   }
   outcome.detail = http::redact(std::move(outcome.detail), request.secrets);

@@ -13,6 +13,8 @@ namespace {
 
 // Longest detail taken from an error body that is JSON without a description.
 constexpr std::size_t kErrorBodyCut = 300;
+// Characters of a success body that is not JSON shown in the error.
+constexpr std::size_t kBrokenBodyShown = 200;
 
 Object require_object(Value value, const char* what) {
   if (Object* object = value.as_object()) return std::move(*object);
@@ -20,9 +22,24 @@ Object require_object(Value value, const char* what) {
                    value.kind_name() + ")");
 }
 
+// A success body that is not JSON: the parser's own message says only where
+// it failed, so the error says whose answer it was and how it began.
+json::SyntaxError not_json(const http::Response& response, const json::SyntaxError& error) {
+  const std::string start(utf8::prefix(response.body, kBrokenBodyShown));
+  return json::SyntaxError("Telegram answered " + std::to_string(response.status) +
+                           " with a body that is not JSON (" + error.what() +
+                           "); it begins: " + python_text::text_form(Value(start)));
+}
+
 DeliveryResult read_success(const http::Response& response) {
   utf8::require_valid(response.body);
-  const Object reply = require_object(json::parse(response.body), "reply");
+  Value parsed;
+  try {
+    parsed = json::parse(response.body);
+  } catch (const json::SyntaxError& e) {
+    throw not_json(response, e);
+  }
+  const Object reply = require_object(std::move(parsed), "reply");
   const Value* ok = reply.find("ok");
   if (ok && ok->truthy()) return {true, ""};
   return {false, python_text::text_form(Value(reply))};

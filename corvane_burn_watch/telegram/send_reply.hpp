@@ -12,7 +12,8 @@ namespace corvane_burn_watch::telegram {
 //   code points of a JSON object body), else (false, the whole non-JSON body),
 //   else, for an empty body, (false, "HTTP Error <status>: <reason>").
 // Throws UnicodeDecodeError for a body that is not UTF-8, json::SyntaxError
-// for a success body that is not JSON and ValueError for JSON that is not an
+// for a success body that is not JSON (saying it came from Telegram and
+// showing its first 200 code points) and ValueError for JSON that is not an
 // object: those are broken answers, not refusals.
 DeliveryResult read_send_reply(const http::Response& response);
 

@@ -34,7 +34,13 @@ inline constexpr long long DEFAULT_CHUNK_LENGTH = 3900;
 std::vector<std::string> chunk_text(std::string_view text,
                                     long long max_len = DEFAULT_CHUNK_LENGTH);
 
-// Posts one message; never throws for a failed delivery.
+// Throws ValueError, naming the setting, when the bot token or the chat id
+// holds a control character: such a value can never be sent. Empty values
+// pass; they mean "not configured", which a delivery reports as its result.
+void require_sendable_credentials(std::string_view token, std::string_view chat_id);
+
+// Posts one message; never throws for a failed delivery, but for credentials
+// that require_sendable_credentials refuses.
 DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
                                   std::string_view chat_id);
 // `settings` empty: the environment is read for the request.

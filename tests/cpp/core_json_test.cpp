@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <ostream>
 #include <string>
+#include <string_view>
 
 #include "corvane_burn_watch/core/json/parse.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
@@ -46,6 +48,47 @@ TEST(Parse, AcceptsNonFiniteSpellings) {
   EXPECT_EQ(*a[2].as_double(), -INFINITY);
   EXPECT_EQ(*a[3].as_double(), 1e308);
 }
+
+// A number beyond the range of a double reads as an infinity, as a Python
+// host's decoder reads it; a whole number keeps every digit. Written back as
+// one-line JSON, so an infinity shows as Infinity.
+// The same holds when only some members of the rows under "data" are built.
+struct BigNumberCase {
+  const char* name;
+  std::string text;
+  std::string one_line;
+  std::string projected = one_line;  // with rows keeping only "netuid"
+};
+void PrintTo(const BigNumberCase& c, std::ostream* os) {
+  *os << c.name;
+}
+class BigNumbers : public testing::TestWithParam<BigNumberCase> {};
+TEST_P(BigNumbers, ReadAsPythonReadsThem) {
+  const BigNumberCase& c = GetParam();
+  EXPECT_EQ(json::write_one_line(json::parse(c.text)), c.one_line);
+  constexpr std::string_view kKeep[] = {"netuid"};
+  EXPECT_EQ(json::write_one_line(json::parse(c.text, json::RowProjection{"data", kKeep})),
+            c.projected);
+}
+const std::string k400Zeros(400, '0');
+INSTANTIATE_TEST_SUITE_P(
+    Overflow, BigNumbers,
+    testing::Values(
+        BigNumberCase{"exponent", "1e400", "Infinity"},
+        BigNumberCase{"negative", "-1e400", "-Infinity"},
+        BigNumberCase{"signedCapitalExponent", "[1E+999, -2.5e309]", "[Infinity, -Infinity]"},
+        BigNumberCase{"justOverTheLargestDouble", "[1.8e308, 1.7e308]", "[Infinity, 1.7e+308]"},
+        BigNumberCase{"longFraction", "1" + k400Zeros + ".5", "Infinity"},
+        BigNumberCase{"longWholeNumberStaysExact", "-1" + k400Zeros, "-1" + k400Zeros},
+        BigNumberCase{"longDigitsSmallValue", "1" + k400Zeros + "e-300", "1e+100"},
+        BigNumberCase{"zeroTimesHugePower", "0.0e999", "0.0"},
+        BigNumberCase{"insideAMemberNobodyReads", R"({"a": "1e400", "b": {"c": [1e400]}, "d": 2})",
+                      R"({"a": "1e400", "b": {"c": [Infinity]}, "d": 2})"},
+        BigNumberCase{"inRowsLeftOut",
+                      R"({"data": [{"price": 1e400, "netuid": 1e400, "x": [-1e400]}]})",
+                      R"({"data": [{"price": Infinity, "netuid": Infinity, "x": [-Infinity]}]})",
+                      R"({"data": [{"netuid": Infinity}]})"}),
+    [](const testing::TestParamInfo<BigNumberCase>& info) { return std::string(info.param.name); });
 
 class RejectsDocument : public testing::TestWithParam<std::string> {};
 TEST_P(RejectsDocument, WithSyntaxError) {

@@ -3,6 +3,7 @@
 import errno
 import json
 import os
+import socket
 import stat
 import subprocess
 import sys
@@ -92,6 +93,12 @@ def test_layout_matches_python_json_and_round_trips(tmp_path, burns, updated):
         ),
         pytest.param(
             b'{"owner_burn_rate": {"1": "a", "2": "b", "1": "c"}}', {"1": "c", "2": "b"}, id="dup"
+        ),
+        pytest.param(
+            b'{"owner_burn_rate": {"1": 1e400, "2": -1e400, "3": 1' + b"0" * 400 + b"},"
+            b' "note": 1e999}',
+            {"1": "inf", "2": "-inf", "3": "1" + "0" * 400},
+            id="beyond-double-range",
         ),
     ],
 )
@@ -244,6 +251,52 @@ def test_dangling_link_writes_its_target(tmp_path):
     bw.save_burn_state(str(link), {"1": "2"}, STAMP)
     assert link.is_symlink()
     assert bw.load_burn_state(str(tmp_path / "target.json")) == {"1": "2"}
+
+
+def _fifo(path):
+    os.mkfifo(path)
+
+
+def _socket(path):
+    # A relative name: the absolute one may be longer than a socket address takes.
+    with socket.socket(socket.AF_UNIX) as listener:
+        listener.bind(os.path.relpath(path))
+
+
+def _character_device(path):
+    # The null device's numbers, on a node of this test's own.
+    os.mknod(path, stat.S_IFCHR | 0o600, os.makedev(1, 3))
+
+
+def _link_to_fifo(path):
+    os.mkfifo(path.with_name("fifo"))
+    path.symlink_to("fifo")
+
+
+@pytest.mark.parametrize(
+    ("make", "is_kind"),
+    [
+        pytest.param(_fifo, stat.S_ISFIFO, id="fifo"),
+        pytest.param(_socket, stat.S_ISSOCK, id="socket"),
+        pytest.param(
+            _character_device,
+            stat.S_ISCHR,
+            id="character-device",
+            marks=pytest.mark.skipif(not IS_ROOT, reason="only root makes device nodes"),
+        ),
+        pytest.param(_link_to_fifo, stat.S_ISFIFO, id="link-to-fifo"),
+    ],
+)
+def test_save_never_replaces_what_is_not_a_regular_file(tmp_path, monkeypatch, make, is_kind):
+    monkeypatch.chdir(tmp_path)
+    path = tmp_path / "state.json"
+    make(path)
+    before = sorted(os.listdir(tmp_path))
+    with pytest.raises(OSError, match="not a regular file") as caught:
+        bw.save_burn_state(str(path), {"1": "2"}, STAMP)
+    assert caught.value.filename == str(path)
+    assert is_kind(os.stat(path).st_mode)
+    assert sorted(os.listdir(tmp_path)) == before
 
 
 @pytest.mark.parametrize(

@@ -53,7 +53,7 @@ def burn_watch(*args: str, env: dict[str, str], cwd: Path, **kwargs):
     )
 
 
-def finish(process: subprocess.Popen, timeout: float = 60) -> tuple[int, str, str]:
+def finish(process: subprocess.Popen[str], timeout: float = 60) -> tuple[int, str, str]:
     out, err = process.communicate(timeout=timeout)
     return process.returncode, out, err
 
@@ -118,7 +118,7 @@ def test_bad_option_is_one_line_exit_2(tmp_path, fakes):
     assert service.requests == [] and sink.messages == []
 
 
-def wait_for(path: Path, text: str, process: subprocess.Popen, timeout: float = 30) -> None:
+def wait_for(path: Path, text: str, process: subprocess.Popen[bytes], timeout: float = 30) -> None:
     deadline = time.monotonic() + timeout
     while text not in path.read_text():
         assert process.poll() is None, path.read_text()
@@ -129,7 +129,7 @@ def wait_for(path: Path, text: str, process: subprocess.Popen, timeout: float = 
 @pytest.fixture
 def processes():
     """Started programs; any still running after the test is killed."""
-    started: list[subprocess.Popen] = []
+    started: list[subprocess.Popen[bytes]] = []
     yield started
     for process in started:
         if process.poll() is None:
@@ -137,7 +137,9 @@ def processes():
             process.wait()
 
 
-def start_watch(tmp_path: Path, env: dict[str, str], processes: list, *args: str):
+def start_watch(
+    tmp_path: Path, env: dict[str, str], processes: list[subprocess.Popen[bytes]], *args: str
+):
     """Starts the watch with its standard error going to a file."""
     log = tmp_path / "stderr.txt"
     with open(log, "w") as stderr:
@@ -152,7 +154,9 @@ def start_watch(tmp_path: Path, env: dict[str, str], processes: list, *args: str
     return process, log
 
 
-def start_run(tmp_path: Path, env: dict[str, str], processes: list, *extra: str):
+def start_run(
+    tmp_path: Path, env: dict[str, str], processes: list[subprocess.Popen[bytes]], *extra: str
+):
     state = ["--state-file", str(tmp_path / "s.json")]
     process, log = start_watch(tmp_path, env, processes, "--interval-minutes", "1", *state, *extra)
     wait_for(log, "[burn] startup snapshot sent (4 subnets)\n", process)

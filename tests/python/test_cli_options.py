@@ -8,6 +8,9 @@ from __future__ import annotations
 
 import json
 import os
+import stat
+import threading
+import time
 from pathlib import Path
 
 import pytest
@@ -64,6 +67,14 @@ def _file_instead(name, path):
     def apply(tmp_path, monkeypatch):
         monkeypatch.delenv(name)
         monkeypatch.setenv(name + "_FILE", path)
+
+    return apply
+
+
+def _file_instead_with(name, content):
+    def apply(tmp_path, monkeypatch):
+        monkeypatch.delenv(name)
+        _secret_file(name, content)(tmp_path, monkeypatch)
 
     return apply
 
@@ -134,6 +145,184 @@ def test_bad_settings_exit_2_with_one_line_before_any_traffic(
     assert out == ""
     assert err.startswith("burn-watch: error: ") and err.count("\n") == 1
     assert message in err
+    assert service.requests == [] and sink.messages == []
+
+
+IS_ROOT = os.geteuid() == 0
+ROOT_ONLY = pytest.mark.skipif(not IS_ROOT, reason="only root makes device nodes")
+
+
+def _node(name, make):
+    return lambda tmp_path, monkeypatch: make(tmp_path / name)
+
+
+def _link(name, target):
+    return lambda tmp_path, monkeypatch: (tmp_path / name).symlink_to(target)
+
+
+def _character_device(path):
+    # The null device's numbers, on a node of this test's own.
+    os.mknod(path, stat.S_IFCHR | 0o600, os.makedev(1, 3))
+
+
+def _secret_node(name, make):
+    def apply(tmp_path, monkeypatch):
+        path = tmp_path / "secret-node"
+        make(path)
+        monkeypatch.delenv(name)
+        monkeypatch.setenv(name + "_FILE", str(path))
+        if stat.S_ISFIFO(os.stat(path).st_mode):
+            threading.Thread(target=_visit_as_writer, args=(path,), daemon=True).start()
+
+    return apply
+
+
+def _visit_as_writer(fifo):
+    """Opened blocking, a FIFO holds its reader until a writer comes: come by
+    now and then, so that such a reader fails the test instead of hanging it."""
+    for _ in range(50):
+        time.sleep(0.1)
+        try:
+            os.close(os.open(fifo, os.O_RDWR | os.O_NONBLOCK))
+        except OSError:
+            return
+
+
+@pytest.mark.parametrize(
+    ("argv", "setup", "message"),
+    [
+        pytest.param(
+            ["once", "--state-file", "{tmp}/dangling/state.json"],
+            _link("dangling", "nowhere"),
+            "is a symbolic link to nothing",
+            id="state_directory_dangling_link",
+        ),
+        pytest.param(
+            ["once", "--state-file", "{tmp}/loop"],
+            _link("loop", "loop"),
+            "is a loop of symbolic links",
+            id="state_file_link_loop",
+        ),
+        pytest.param(
+            ["once", "--state-file", "{tmp}/" + "x" * 300],
+            _nothing,
+            "has a name that is too long",
+            id="state_file_name_too_long",
+        ),
+        pytest.param(
+            ["once", "--state-file", "{tmp}/fifo"],
+            _node("fifo", os.mkfifo),
+            "is a FIFO, not a regular file",
+            id="state_file_fifo",
+        ),
+        pytest.param(
+            ["snapshot", "--state-file", "{tmp}/device"],
+            _node("device", _character_device),
+            "is a character device, not a regular file",
+            id="state_file_device",
+            marks=ROOT_ONLY,
+        ),
+        pytest.param(
+            ["once"], _setting("ORBISCA_API_BASE", "http://"), "names no host", id="api_no_host"
+        ),
+        pytest.param(
+            ["once"],
+            _setting("BURN_TELEGRAM_API_BASE", "https://:8443/"),
+            "names no host",
+            id="telegram_no_host",
+        ),
+        pytest.param(
+            ["once"],
+            _secret_node("BURN_TELEGRAM_TOKEN", os.mkfifo),
+            "BURN_TELEGRAM_TOKEN_FILE ({tmp}/secret-node) is a FIFO, not a regular file",
+            id="secret_file_fifo",
+        ),
+        pytest.param(
+            ["once"],
+            _secret_node("ORBISCA_API_KEY", _character_device),
+            "is a character device, not a regular file",
+            id="secret_file_device",
+            marks=ROOT_ONLY,
+        ),
+        pytest.param(
+            # The pause file would stop a watch that started all the same.
+            ["run", "--interval-minutes", "10081", "--pause-file", "{tmp}/pause"],
+            _node("pause", Path.touch),
+            "argument --interval-minutes: must be a number > 0 and at most 10080",
+            id="interval_over_a_week",
+        ),
+        pytest.param(
+            ["once"],
+            _setting("ORBISCA_USER_AGENT", "ua\r\nX-Injected: yes"),
+            "ORBISCA_USER_AGENT holds a control character",
+            id="user_agent_crlf",
+        ),
+        pytest.param(
+            ["once"],
+            _setting("ORBISCA_API_KEY", "cli\x7fkey"),
+            "ORBISCA_API_KEY holds a control character",
+            id="key_del",
+        ),
+        pytest.param(
+            ["snapshot"],
+            _setting("BURN_TELEGRAM_TOKEN", "5150:cli\rtoken"),
+            "BURN_TELEGRAM_TOKEN holds a control character",
+            id="token_cr",
+        ),
+        pytest.param(
+            ["run"],
+            _setting("BURN_TELEGRAM_CHAT_ID", "-100\n999"),
+            "BURN_TELEGRAM_CHAT_ID holds a control character",
+            id="chat_id_lf",
+        ),
+        pytest.param(
+            ["once"],
+            _file_instead_with("BURN_TELEGRAM_TOKEN", "5150:cli\ntoken\n"),
+            "BURN_TELEGRAM_TOKEN_FILE holds a control character",
+            id="token_file_inner_line_feed",
+        ),
+    ],
+)
+def test_settings_that_could_only_fail_later_exit_2_before_any_traffic(
+    tmp_path, monkeypatch, capfd, fakes, argv, setup, message
+):
+    service, sink = fakes
+    setup(tmp_path, monkeypatch)
+    argv = [arg.replace("{tmp}", str(tmp_path)) for arg in argv]
+    assert _cli.main(argv) == 2
+    out, err = capfd.readouterr()
+    assert out == ""
+    assert err.startswith("burn-watch: error: ") and err.count("\n") == 1
+    assert message.replace("{tmp}", str(tmp_path)) in err
+    for value in ("X-Injected", "cli\x7fkey", "5150:cli", "-100\n999"):
+        assert value not in err  # a setting is named, never shown
+    assert service.requests == [] and sink.messages == []
+
+
+@pytest.mark.parametrize(
+    ("argv", "setup", "message"),
+    [
+        pytest.param(
+            ["once"],
+            _file_instead_with("ORBISCA_API_KEY", " \n"),
+            "the file {tmp}/orbisca_api_key named by ORBISCA_API_KEY_FILE is empty",
+            id="empty_key_file",
+        ),
+        pytest.param(
+            ["demo", "--subnets", "abc"],
+            _nothing,
+            "argument --subnets: not a whole number: 'abc'",
+            id="demo_subnets_not_a_number",
+        ),
+    ],
+)
+def test_refusals_say_what_is_wrong(tmp_path, monkeypatch, capfd, fakes, argv, setup, message):
+    service, sink = fakes
+    setup(tmp_path, monkeypatch)
+    assert _cli.main(argv) == 2
+    out, err = capfd.readouterr()
+    assert out == "" and err.count("\n") == 1
+    assert message.replace("{tmp}", str(tmp_path)) in err
     assert service.requests == [] and sink.messages == []
 
 

@@ -305,6 +305,39 @@ def test_wrong_argument_kinds_fail_before_any_request(server, args):
     assert server.requests == []
 
 
+INJECTIONS = ["v\r\nX-Injected: yes", "v\n", "\tv", "v\x7f", "v\x01"]
+
+
+@pytest.mark.parametrize(
+    "call",
+    [
+        pytest.param(lambda auth: bw.http_get_json("/x", {}, auth), id="http_get_json"),
+        pytest.param(lambda auth: bw.with_retries("/x", {}, auth), id="with_retries"),
+        pytest.param(bw.fetch_all_subnets_latest, id="fetch_all_subnets_latest"),
+    ],
+)
+@pytest.mark.parametrize(
+    ("setting", "apply"),
+    [
+        pytest.param("ORBISCA_API_KEY", lambda value, env: value, id="key"),
+        pytest.param(
+            "ORBISCA_USER_AGENT",
+            lambda value, env: env.setenv("ORBISCA_USER_AGENT", value) or "key",
+            id="user-agent",
+        ),
+    ],
+)
+@pytest.mark.parametrize("value", INJECTIONS)
+def test_control_character_in_a_header_is_refused_before_any_request(
+    server, monkeypatch, call, setting, apply, value
+):
+    auth = apply(value, monkeypatch)
+    with pytest.raises(ValueError, match=setting) as caught:
+        call(auth)
+    assert value not in str(caught.value)
+    assert server.requests == []
+
+
 @pytest.mark.parametrize("auth", [None, 1, b"k"])
 def test_request_headers_wants_text(auth):
     with pytest.raises(TypeError):

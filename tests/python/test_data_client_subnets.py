@@ -7,6 +7,7 @@ import pytest
 from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
+from corvane_burn_watch.simulator.json_document import JsonValue
 
 ENDPOINT = "/api/subnet/latest/v1?limit=1024&order=netuid_asc"
 
@@ -19,7 +20,7 @@ def service(monkeypatch):
 
 
 def test_rows_come_back_unchanged_and_in_service_order(service):
-    rows = [
+    rows: list[dict[str, JsonValue]] = [
         {"netuid": 3, "incentive_burn": 0.18, "extra": {"b": 1, "a": 2}},
         {"netuid": 1, "incentive_burn": "0.5"},
         {"name": "no id"},
@@ -28,6 +29,7 @@ def test_rows_come_back_unchanged_and_in_service_order(service):
     service.rows = rows
     result = bw.fetch_all_subnets_latest("the-key")
     assert result == rows
+    assert isinstance(result, list)
     assert [list(row) for row in result] == [list(row) for row in rows]
     assert [(r.path, r.header("Authorization")) for r in service.requests] == [
         (ENDPOINT, "the-key")
@@ -37,6 +39,7 @@ def test_rows_come_back_unchanged_and_in_service_order(service):
 def test_a_full_page_of_1024_rows_takes_one_request(service):
     service.rows = make_rows(1500)
     result = bw.fetch_all_subnets_latest("the-key")
+    assert isinstance(result, list)
     assert [row["netuid"] for row in result] == list(range(1024))
     assert len(service.requests) == 1
 
@@ -58,8 +61,11 @@ def test_a_full_page_of_1024_rows_takes_one_request(service):
 def test_answers_without_rows_give_the_no_rows_result(service, answer):
     service.fail(Reply(200, json.dumps(answer).encode()))
     result = bw.fetch_all_subnets_latest("the-key")
+    assert isinstance(result, dict)
     assert list(result.items()) == [("error", "no_subnet_rows"), ("response", answer)]
-    assert list(result["response"]) == list(answer)
+    wrapped = result["response"]
+    assert isinstance(wrapped, dict)
+    assert list(wrapped) == list(answer)
 
 
 @pytest.mark.parametrize("data", [{"netuid": 1}, "rows", 7, True, [None]])
@@ -81,17 +87,23 @@ def test_any_non_empty_data_is_returned_as_is(service, data):
 def test_failed_answers_are_wrapped_in_the_no_rows_result(service, reply, response):
     service.fail(reply)
     result = bw.fetch_all_subnets_latest("the-key")
+    assert isinstance(result, dict)
     assert list(result) == ["error", "response"] and result["error"] == "no_subnet_rows"
-    assert list(result["response"].items()) == list(response.items())
+    wrapped = result["response"]
+    assert isinstance(wrapped, dict)
+    assert list(wrapped.items()) == list(response.items())
     assert len(service.requests) == 1
 
 
 def test_answer_that_is_not_json_gives_the_parse_failure_inside(service):
     service.fail(Reply(200, b"<html>maintenance</html>"))
     result = bw.fetch_all_subnets_latest("the-key")
+    assert isinstance(result, dict)
     assert result["error"] == "no_subnet_rows"
-    assert list(result["response"]) == ["parse_error", "raw"]
-    assert result["response"]["raw"] == "<html>maintenance</html>"
+    wrapped = result["response"]
+    assert isinstance(wrapped, dict)
+    assert list(wrapped) == ["parse_error", "raw"]
+    assert wrapped["raw"] == "<html>maintenance</html>"
 
 
 def test_wrong_key_gives_the_services_refusal(service):

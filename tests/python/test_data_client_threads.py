@@ -43,7 +43,7 @@ class Background:
 
 def test_other_threads_run_during_a_network_wait(server):
     arrived, release = threading.Event(), threading.Event()
-    progress = []
+    progress: list[int] = []
 
     def answer(request):
         # Runs on the server's own Python thread: reaching it at all needs the

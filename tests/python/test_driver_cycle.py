@@ -12,6 +12,7 @@ import pytest
 from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
+from corvane_burn_watch.simulator.json_document import JsonValue
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
 API_KEY = "cycle-key"
@@ -30,17 +31,17 @@ class Watch:
         self.service = service
         self.sink = sink
 
-    def once(self, threshold: float = 0.01, token: str = TOKEN) -> int:
+    def once(self, threshold: float = 0.01, token: str = TOKEN, chat_id: str = CHAT) -> int:
         return bw.run_burn_watch_once(
-            state_path=str(self.state), threshold=threshold, burn_token=token, burn_chat_id=CHAT
+            state_path=str(self.state), threshold=threshold, burn_token=token, burn_chat_id=chat_id
         )
 
-    def snapshot(self, token: str = TOKEN) -> int:
+    def snapshot(self, token: str = TOKEN, chat_id: str = CHAT) -> int:
         return bw.run_burn_startup_snapshot(
-            state_path=str(self.state), burn_token=token, burn_chat_id=CHAT
+            state_path=str(self.state), burn_token=token, burn_chat_id=chat_id
         )
 
-    def serve(self, burns: dict[object, object]) -> None:
+    def serve(self, burns: dict[int | float, JsonValue]) -> None:
         self.service.rows = [{"netuid": k, "incentive_burn": v} for k, v in burns.items()]
 
     def store(self, burns: dict[str, str]) -> bytes:
@@ -48,7 +49,8 @@ class Watch:
         return self.state.read_bytes()
 
     def saved(self) -> dict[str, str]:
-        return json.loads(self.state.read_text())["owner_burn_rate"]
+        burns: dict[str, str] = json.loads(self.state.read_text())["owner_burn_rate"]
+        return burns
 
 
 @pytest.fixture
@@ -171,6 +173,48 @@ def test_failed_fetch_logs_one_line_json_and_leaves_state(watch, capfd, reply, l
     assert err == f"[burn] fetch failed: {json.dumps(logged)}\n"
     assert watch.state.read_bytes() == before
     assert watch.sink.messages == []
+
+
+@pytest.mark.parametrize(
+    ("reply", "saved", "logged"),
+    [
+        pytest.param(
+            Reply.json(
+                '{"data": [{"netuid": 1, "incentive_burn": 0.5, "price": 1e400},'
+                ' {"netuid": 2, "incentive_burn": 0.25, "volume": [-1e400]}]}'
+            ),
+            {"1": "0.5", "2": "0.25"},
+            None,
+            id="member-nobody-reads",
+        ),
+        pytest.param(
+            Reply.json(
+                '{"data": [{"netuid": 1, "incentive_burn": 1e400}, {"netuid": 2,'
+                ' "incentive_burn": -1E+999}]}'
+            ),
+            {"1": "inf", "2": "-inf"},
+            None,
+            id="burn",
+        ),
+        pytest.param(
+            Reply(503, body=b'{"message": "busy", "retry_after": 1e400}'),
+            None,
+            {"message": "busy", "retry_after": float("inf"), "http_status": 503},
+            id="failure-mapping",
+        ),
+    ],
+)
+def test_numbers_beyond_double_range_read_as_infinity(watch, capfd, reply, saved, logged):
+    watch.service.fail(reply)
+    assert watch.once() == (0 if logged is None else 1)
+    err = capfd.readouterr().err
+    if logged is None:
+        assert err == "" and watch.saved() == saved
+    else:
+        # Python's json.dumps writes an infinity as Infinity, as the log does.
+        response = {"error": "no_subnet_rows", "response": logged}
+        assert err == f"[burn] fetch failed: {json.dumps(response)}\n"
+        assert not watch.state.exists()
 
 
 def test_empty_data_line_is_byte_exact(watch, capfd):
@@ -337,19 +381,21 @@ SNAPSHOT = {"state_path": "s", "burn_token": "t", "burn_chat_id": "c"}
 LOOP = dict(ONCE, interval_minutes=5, pause_path="")
 
 
+# Each call breaks the signature on purpose: what the type checker rejects
+# here is what the library must refuse at run time.
 @pytest.mark.parametrize(
     "call",
     [
-        lambda: bw.run_burn_watch_once("s", 0.1, "t", "c"),
-        lambda: bw.run_burn_startup_snapshot("s", "t", "c"),
-        lambda: bw.run_burn_poll_loop("s", 0.1, 5, "t", "c"),
-        lambda: bw.run_burn_watch_once(**dict(ONCE, state_path=None)),
-        lambda: bw.run_burn_watch_once(**dict(ONCE, threshold="0.1")),
-        lambda: bw.run_burn_watch_once(**dict(ONCE, burn_chat_id=None)),
-        lambda: bw.run_burn_startup_snapshot(**dict(SNAPSHOT, burn_token=1)),
-        lambda: bw.run_burn_poll_loop(**dict(LOOP, interval_minutes=None)),
-        lambda: bw.run_burn_poll_loop(**dict(LOOP, pause_path=None)),
-        lambda: bw.run_burn_poll_loop(**dict(LOOP, threshold=[0.1])),
+        lambda: bw.run_burn_watch_once("s", 0.1, "t", "c"),  # type: ignore[call-arg]
+        lambda: bw.run_burn_startup_snapshot("s", "t", "c"),  # type: ignore[call-arg]
+        lambda: bw.run_burn_poll_loop("s", 0.1, 5, "t", "c"),  # type: ignore[call-arg]
+        lambda: bw.run_burn_watch_once(**dict(ONCE, state_path=None)),  # type: ignore[arg-type]
+        lambda: bw.run_burn_watch_once(**dict(ONCE, threshold="0.1")),  # type: ignore[arg-type]
+        lambda: bw.run_burn_watch_once(**dict(ONCE, burn_chat_id=None)),  # type: ignore[arg-type]
+        lambda: bw.run_burn_startup_snapshot(**dict(SNAPSHOT, burn_token=1)),  # type: ignore[arg-type]
+        lambda: bw.run_burn_poll_loop(**dict(LOOP, interval_minutes=None)),  # type: ignore[arg-type]
+        lambda: bw.run_burn_poll_loop(**dict(LOOP, pause_path=None)),  # type: ignore[arg-type]
+        lambda: bw.run_burn_poll_loop(**dict(LOOP, threshold=[0.1])),  # type: ignore[arg-type]
     ],
     ids=[
         "once_positional",
@@ -368,6 +414,41 @@ def test_wrong_arguments_are_type_errors_before_any_work(watch, call):
     with pytest.raises(TypeError):
         call()
     assert watch.service.requests == []
+
+
+@pytest.mark.parametrize(
+    "run",
+    [
+        pytest.param(lambda watch, token, chat: watch.once(token=token, chat_id=chat), id="once"),
+        pytest.param(
+            lambda watch, token, chat: watch.snapshot(token=token, chat_id=chat), id="snapshot"
+        ),
+        pytest.param(
+            # The pause file is there: without the check the loop would just stop.
+            lambda watch, token, chat: bw.run_burn_poll_loop(
+                **dict(LOOP, burn_token=token, burn_chat_id=chat, pause_path=str(watch.state))
+            ),
+            id="loop",
+        ),
+    ],
+)
+@pytest.mark.parametrize(
+    ("token", "chat", "setting"),
+    [
+        pytest.param(TOKEN + "\r\n", CHAT, "BURN_TELEGRAM_TOKEN", id="token-crlf"),
+        pytest.param(TOKEN, CHAT + "\x00", "BURN_TELEGRAM_CHAT_ID", id="chat-nul"),
+    ],
+)
+def test_control_character_in_token_or_chat_is_refused_before_the_fetch(
+    watch, capfd, run, token, chat, setting
+):
+    before = watch.store({"1": "0.5"})
+    watch.serve({1: "0.9"})
+    with pytest.raises(ValueError, match=setting):
+        run(watch, token, chat)
+    assert watch.service.requests == [] and watch.sink.messages == []
+    assert watch.state.read_bytes() == before
+    assert capfd.readouterr().err == ""
 
 
 def test_integer_threshold_is_taken_as_a_number(watch, capfd):

@@ -53,23 +53,25 @@ class Watch:
             options=bw.WatchOptions(**options),
         )
 
-    def serve(self, burns: dict[object, object]) -> None:
+    def serve(self, burns: dict[int, float]) -> None:
         self.service.rows = [{"netuid": k, "incentive_burn": v} for k, v in burns.items()]
 
     def store(self, burns: dict[str, str]) -> None:
         bw.save_burn_state(str(self.state), burns, "2026-02-28T00:00:00Z")
 
     def saved(self) -> dict[str, str]:
-        return json.loads(self.state.read_text())["owner_burn_rate"]
+        burns: dict[str, str] = json.loads(self.state.read_text())["owner_burn_rate"]
+        return burns
 
-    def pending_alerts(self) -> dict[str, dict[str, str]]:
-        return json.loads(self.pending.read_text())["alerts"]
+    def pending_alerts(self) -> dict[str, dict[str, object]]:
+        alerts: dict[str, dict[str, object]] = json.loads(self.pending.read_text())["alerts"]
+        return alerts
 
     def delivered_lines(self) -> list[str]:
         return [
             line
             for message in self.sink.delivered()
-            for line in message.text.splitlines()
+            for line in (message.text or "").splitlines()
             if line.startswith("SN")
         ]
 
@@ -105,7 +107,7 @@ def test_default_options_change_nothing(tmp_path, watch, capfd):
     """One scenario (baseline, an alert, a refused alert) run without options,
     then with WatchOptions(): the same requests, files and log lines."""
 
-    def scenario(options: bw.WatchOptions | None) -> tuple:
+    def scenario(options: bw.WatchOptions | None) -> tuple[object, ...]:
         watch.sink.http.clear()
         watch.state.unlink(missing_ok=True)
         watch.serve({1: 0.1, 2: 0.2})

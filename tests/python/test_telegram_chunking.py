@@ -65,6 +65,13 @@ def changes(count):
     return [(str(n), "0.1", f"0.{n + 2}") for n in range(count)]
 
 
+def pieces(lines, room):
+    """The lines as chunks carry them: one longer than room is cut into pieces."""
+    if room < 1:
+        return lines
+    return [line[i : i + room] for line in lines for i in range(0, max(len(line), 1), room)]
+
+
 @pytest.mark.parametrize("count", [2, 40, 300])
 @pytest.mark.parametrize("max_len", [0, 60, 500, 3900])
 def test_alert_chunks_repeat_header_and_keep_every_change_once(count, max_len):
@@ -75,19 +82,47 @@ def test_alert_chunks_repeat_header_and_keep_every_change_once(count, max_len):
         assert chunks == [text]
         return
     opening = f"Owner burn rate changed\n{AT} UTC\n\n"
+    room = max_len - len(opening)
     body = []
     for chunk in chunks:
         assert chunk.startswith(opening)
         part = chunk[len(opening) :].split("\n")
-        assert part and all(line.startswith("SN") for line in part)
-        assert len(part) == 1 or len(chunk) <= max_len
+        # Within the limit whenever the header leaves room for a body line.
+        assert len(chunk) <= max_len or (room < 1 and len(part) == 1)
         body.extend(part)
-    assert body == lines[3:]
+    assert body == pieces(lines[3:], room)
+
+
+@pytest.mark.parametrize(
+    ("text", "max_len"),
+    [
+        pytest.param("H\nT\n\nSN1: " + "x" * 5000, 3900, id="alert-line"),
+        pytest.param(
+            "S\nT\n2 subnets\n\nSN1: " + "\u2192" * 9000 + "\nSN2: 1", 3900, id="snapshot"
+        ),
+        pytest.param("x" * 10000, 3900, id="one-line-text"),
+        pytest.param("a\nb\n" + "c" * 50, 20, id="three-lines"),
+    ],
+)
+def test_line_longer_than_the_limit_is_cut_so_no_chunk_exceeds_it(text, max_len):
+    chunks = bw._chunk_text(text, max_len)
+    assert len(chunks) > 1
+    assert all(len(chunk) <= max_len for chunk in chunks)
+    # Every character arrives, in order; only the repeated header is added.
+    lines = text.split("\n")
+    layout = 2 if lines[2:3] == [""] and lines[3:4] != [""] else 3
+    opening = "\n".join(lines[:layout]) + "\n\n"
+    if len(lines) <= layout + 1:
+        assert "".join(chunks).replace("\n", "") == text.replace("\n", "")
+    else:
+        body = "".join(chunk.removeprefix(opening).replace("\n", "") for chunk in chunks)
+        assert body == "".join(lines[layout + 1 :])
 
 
 def test_snapshot_of_1000_subnets_splits_on_whole_lines():
-    rows = [{"netuid": n, "incentive_burn": n / 7} for n in range(999, -1, -1)]
-    text = bw.format_burn_snapshot(rows, AT)
+    text = bw.format_burn_snapshot(
+        [{"netuid": n, "incentive_burn": n / 7} for n in range(999, -1, -1)], AT
+    )
     chunks = bw._chunk_text(text)
     assert len(chunks) > 1
     opening = f"Subnet owner burn rates (startup)\n{AT} UTC\n1000 subnets\n\n"

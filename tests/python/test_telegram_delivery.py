@@ -166,6 +166,28 @@ def test_broken_answers_raise(sink, reply, error):
         bw.send_burn_telegram("hello", TOKEN, CHAT)
 
 
+@pytest.mark.parametrize(
+    ("body", "shown"),
+    [
+        pytest.param(b"<html>ok</html>", "'<html>ok</html>'", id="short"),
+        pytest.param(b"", "''", id="empty"),
+        pytest.param(
+            ("<p>" + "x" * 196 + "\u00e9" + "z" * 300).encode(),
+            "'<p>" + "x" * 196 + "\u00e9'",
+            id="first-200-code-points",
+        ),
+    ],
+)
+def test_success_answer_that_is_not_json_names_telegram_and_shows_its_start(sink, body, shown):
+    sink.fail(Reply(200, body=body))
+    with pytest.raises(ValueError) as caught:
+        bw.send_burn_telegram("hello", TOKEN, CHAT)
+    assert type(caught.value) is ValueError
+    message = str(caught.value)
+    assert message.startswith("Telegram answered 200 with a body that is not JSON")
+    assert message.endswith("it begins: " + shown)
+
+
 def echo_path(status: int, shape: str):
     """A responder whose answer quotes the request path, token included."""
 
@@ -217,6 +239,26 @@ def test_token_is_not_in_error_of_broken_answer(sink):
 def test_not_configured_sends_nothing(sink, pauses, send, token, chat_id):
     assert send("hello", token, chat_id) == (False, "burn telegram not configured")
     assert sink.messages == [] and pauses == []
+
+
+@pytest.mark.parametrize("send", SEND, ids=lambda f: f.__name__)
+@pytest.mark.parametrize(
+    ("token", "chat_id", "setting"),
+    [
+        pytest.param(TOKEN + "\r\nX-Injected: yes", CHAT, "BURN_TELEGRAM_TOKEN", id="token-crlf"),
+        pytest.param("\x00" + TOKEN, CHAT, "BURN_TELEGRAM_TOKEN", id="token-nul"),
+        pytest.param(TOKEN + "\x7f", CHAT, "BURN_TELEGRAM_TOKEN", id="token-del"),
+        pytest.param(TOKEN, CHAT + "\n", "BURN_TELEGRAM_CHAT_ID", id="chat-lf"),
+        pytest.param(TOKEN, "\t" + CHAT, "BURN_TELEGRAM_CHAT_ID", id="chat-tab"),
+    ],
+)
+def test_control_character_in_token_or_chat_is_refused_before_any_request(
+    sink, send, token, chat_id, setting
+):
+    with pytest.raises(ValueError, match=setting) as caught:
+        send("hello", token, chat_id)
+    assert TOKEN not in str(caught.value) and CHAT not in str(caught.value)
+    assert sink.http.requests == []
 
 
 @pytest.mark.parametrize("send", SEND, ids=lambda f: f.__name__)
@@ -292,11 +334,12 @@ def test_network_failure_of_a_chunk_stops_the_text(monkeypatch, pauses):
     assert pauses == []
 
 
-def received_body(sink, header_lines: int) -> tuple[list[str], list[str]]:
+def received_body(sink, header_lines: int) -> tuple[list[list[str]], list[str]]:
     """The numbering-free chunks' header lines and all their body lines."""
     messages = sink.texts()
     total = len(messages)
-    headers, body = [], []
+    headers: list[list[str]] = []
+    body: list[str] = []
     for number, message in enumerate(messages, start=1):
         prefix = f"({number}/{total})\n"
         assert message.startswith(prefix)
@@ -308,9 +351,27 @@ def received_body(sink, header_lines: int) -> tuple[list[str], list[str]]:
     return headers, body
 
 
+def test_line_longer_than_a_message_reaches_the_chat_in_numbered_parts(sink, pauses):
+    # A burn text that is no number is shown as it came, however long.
+    long_burn = "9," * 4500
+    text = bw.format_burn_alert([("1", "0.1", long_burn), ("2", "0.1", "0.2")], AT)
+    assert bw.send_burn_telegram_messages(text, TOKEN, CHAT) == (True, "")
+    texts = sink.texts()
+    total = len(texts)
+    assert total == 3 and all(len(t) <= 4096 for t in texts)
+    opening = f"Owner burn rate changed\n{AT} UTC\n\n"
+    body = ""
+    for number, message in enumerate(texts, 1):
+        prefix = f"({number}/{total})\n" + opening
+        assert message.startswith(prefix)
+        body += message.removeprefix(prefix).replace("\n", "")
+    assert body == f"SN1: 0.1000 \u2192 {long_burn}SN2: 0.1000 \u2192 0.2000"
+
+
 def test_snapshot_of_1000_subnets_reaches_the_chat_whole(sink, pauses):
-    rows = [{"netuid": n, "incentive_burn": f"0.{n:04d}5"} for n in reversed(range(1000))]
-    text = bw.format_burn_snapshot(rows, AT)
+    text = bw.format_burn_snapshot(
+        [{"netuid": n, "incentive_burn": f"0.{n:04d}5"} for n in reversed(range(1000))], AT
+    )
     assert bw.send_burn_telegram_messages(text, TOKEN, CHAT) == (True, "")
     headers, body = received_body(sink, 3)
     expected_header = ["Subnet owner burn rates (startup)", f"{AT} UTC", "1000 subnets"]

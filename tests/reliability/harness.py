@@ -13,8 +13,9 @@ import json
 import socket
 import threading
 import traceback
-from collections.abc import Iterator
+from collections.abc import Callable, Iterator
 from pathlib import Path
+from typing import Any, TypeVar
 
 import pytest
 
@@ -51,8 +52,11 @@ class Stderr:
         return self.new().splitlines()
 
 
+E = TypeVar("E", bound=BaseException)
+
+
 @contextlib.contextmanager
-def raised(kind: type[BaseException]) -> Iterator[pytest.ExceptionInfo]:
+def raised(kind: type[E]) -> Iterator[pytest.ExceptionInfo[E]]:
     """pytest.raises that also checks the exception's text and traceback."""
     with pytest.raises(kind) as info:
         yield info
@@ -81,7 +85,7 @@ class Watch:
             options=options,
         )
 
-    def poll_until_paused(self, pause: Path, sleep) -> None:
+    def poll_until_paused(self, pause: Path, sleep: Callable[[float], None]) -> None:
         """Runs the poll loop, with `sleep` standing in for the library's
         sleeping, until the pause file stops it."""
         bw._set_sleep(sleep)
@@ -98,7 +102,8 @@ class Watch:
             bw._set_sleep(None)
 
     def saved(self) -> dict[str, str]:
-        return json.loads(self.state.read_text())["owner_burn_rate"]
+        burns: dict[str, str] = json.loads(self.state.read_text())["owner_burn_rate"]
+        return burns
 
     def temp_files(self) -> list[str]:
         return sorted(p.name for p in self.state.parent.iterdir() if p.name != self.state.name)
@@ -119,7 +124,7 @@ class Watch:
         assert self.once() == 0
         assert stderr.lines() == ["[burn] alert sent (1 subnet(s))"]
         texts = [m.text for m in self.sink.messages[before:]]
-        assert len(texts) == 1 and texts[0].endswith("\n" + expected)
+        assert len(texts) == 1 and texts[0] is not None and texts[0].endswith("\n" + expected)
         assert self.saved()["3"] == repr(self.burn)
         assert self.temp_files() == []
 
@@ -135,10 +140,12 @@ def make_watch(state: Path, fakes: tuple[FakeDataService, TelegramSink], stderr:
     return watch
 
 
-def one_line_json(line: str, prefix: str) -> dict | None:
-    """The JSON document of a log line, after its prefix."""
+def one_line_json(line: str, prefix: str) -> dict[str, Any]:
+    """The JSON object of a log line, after its prefix."""
     assert line.startswith(prefix), line
-    return json.loads(line[len(prefix) :])
+    document = json.loads(line[len(prefix) :])
+    assert isinstance(document, dict), line
+    return document
 
 
 class SilentServer:

@@ -29,8 +29,6 @@ import time
 
 from corvane_burn_watch import burn_watch as bw
 
-OPTIONS = {"redeliver": True, "skip_bad_rows": True, "keep_corrupt_state": True}
-
 
 def cycle(state: str, token: str, chat: str) -> int:
     """One cycle as ``burn-watch once`` runs it: under the state lock."""
@@ -40,7 +38,7 @@ def cycle(state: str, token: str, chat: str) -> int:
             threshold=0.0,
             burn_token=token,
             burn_chat_id=chat,
-            options=bw.WatchOptions(**OPTIONS),
+            options=bw.WatchOptions(redeliver=True, skip_bad_rows=True, keep_corrupt_state=True),
         )
 
 
@@ -80,7 +78,7 @@ def file_version(path: str) -> tuple[int, int] | None:
     return info.st_ino, info.st_mtime_ns
 
 
-def main(state: str, kills: int, seed: int) -> dict:
+def main(state: str, kills: int, seed: int) -> dict[str, float]:
     rng = random.Random(seed)
     pending = state + ".pending.json"
     started = time.perf_counter()

@@ -24,6 +24,7 @@ import struct
 import sys
 import time
 from pathlib import Path
+from typing import TypedDict
 
 from corvane_burn_watch import burn_watch as bw
 
@@ -66,7 +67,19 @@ def time_one_save(state: str) -> float:
     return (time.perf_counter() - started) / 20
 
 
-def main(state: str, rounds: int, seed: int) -> dict:
+class Summary(TypedDict):
+    """What one run prints, as a JSON line."""
+
+    rounds: int
+    save_ms: float
+    versions_saved: int
+    outcomes: dict[str, int]
+    loads_ok: bool
+    most_leftovers_seen: int
+    leftovers: list[str]
+
+
+def main(state: str, rounds: int, seed: int) -> Summary:
     rng = random.Random(seed)
     directory = Path(state).parent
     save_seconds = time_one_save(state)

@@ -18,7 +18,7 @@ from pathlib import Path
 import pytest
 
 
-def _run(*command: str) -> subprocess.CompletedProcess:
+def _run(*command: str) -> subprocess.CompletedProcess[str]:
     return subprocess.run(command, capture_output=True, text=True)
 
 

@@ -38,11 +38,11 @@ MIB = 1 << 20
 def serve(subnets: int) -> None:
     """Serves the data service and the Telegram sink until stdin closes."""
     from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
-    from corvane_burn_watch.simulator.http_fake import Reply
+    from corvane_burn_watch.simulator.http_fake import RecordedRequest, Reply
     from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
     lock = threading.Lock()
-    counts = collections.Counter()
+    counts: collections.Counter[str] = collections.Counter()
 
     with (
         FakeDataService(make_rows(subnets, 0.1), api_key=API_KEY) as service,
@@ -51,7 +51,7 @@ def serve(subnets: int) -> None:
         normal_rows = service._answer
         normal_message = sink._answer
 
-        def rows(request):
+        def rows(request: RecordedRequest) -> Reply:
             with lock:
                 counts["rows"] += 1
                 n = counts["rows"]
@@ -69,7 +69,7 @@ def serve(subnets: int) -> None:
                     service.set_burn(netuid, round(n * 1e-4, 6))
             return normal_rows(request)
 
-        def message(request):
+        def message(request: RecordedRequest) -> Reply:
             with lock:
                 counts["messages"] += 1
                 n = counts["messages"]
@@ -111,7 +111,8 @@ class StderrFile:
         os.dup2(self.file.fileno(), 2)
         return self
 
-    def __exit__(self, *exc_info) -> None:
+    def __exit__(self, *exc_info: object) -> None:
+        assert self.saved is not None  # set by __enter__
         sys.stderr.flush()
         os.dup2(self.saved, 2)
         os.close(self.saved)
@@ -133,7 +134,8 @@ def soak(cycles: int, subnets: int) -> int:
         stdout=subprocess.PIPE,
         text=True,
     )
-    urls = json.loads(fakes.stdout.readline())
+    assert fakes.stdin is not None and fakes.stdout is not None  # pipes, as asked
+    urls: dict[str, str] = json.loads(fakes.stdout.readline())
     os.environ.update(
         ORBISCA_API_BASE=urls["service"],
         ORBISCA_API_KEY=API_KEY,
@@ -178,7 +180,12 @@ def soak(cycles: int, subnets: int) -> int:
     return report(cycles, samples, outcomes, log)
 
 
-def report(cycles: int, samples: dict, outcomes: collections.Counter, log: str) -> int:
+def report(
+    cycles: int,
+    samples: dict[int, tuple[int, int]],
+    outcomes: collections.Counter[str],
+    log: str,
+) -> int:
     """Prints the measurements and returns the exit status."""
     for cycle, (rss, fds) in sorted(samples.items()):
         print(f"  after cycle {cycle:>6}: resident {rss / MIB:8.2f} MiB, open fds {fds}")

@@ -211,5 +211,6 @@ def test_silent_server_times_out_after_60_s_and_the_loop_goes_on(
     # libcurl's words for its time-out: "... transferred the last 60 seconds".
     assert lines[0].startswith("[burn] error: ") and "60 seconds" in lines[0], lines
     assert lines[1:] == ["[burn] alert sent (1 subnet(s))", "[burn] monitoring paused"]
-    assert watch.sink.texts()[-1].endswith(expected)
+    last = watch.sink.texts()[-1]
+    assert last is not None and last.endswith(expected)
     assert watch.saved()["3"] == repr(watch.burn)

@@ -15,14 +15,15 @@ import subprocess
 import sys
 import threading
 import time
+from collections.abc import Callable
 from pathlib import Path
 
 import pytest
-from harness import API_KEY, CHAT, TOKEN, assert_no_token
+from harness import API_KEY, CHAT, TOKEN, Watch, assert_no_token
 
 import corvane_burn_watch
 from corvane_burn_watch import burn_watch as bw
-from corvane_burn_watch.simulator.data_service import make_rows
+from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import RecordedRequest, Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
@@ -39,10 +40,14 @@ def closed_port_url() -> str:
 
 def delivered_lines(sink: TelegramSink) -> list[tuple[str, str, str]]:
     """(subnet, old, new) of every alert line the chat has, in arrival order."""
-    return [match.groups() for m in sink.delivered() for match in LINE.finditer(m.text)]
+    return [
+        (match[1], match[2], match[3])
+        for m in sink.delivered()
+        for match in LINE.finditer(m.text or "")
+    ]
 
 
-def pending_file(watch) -> Path:
+def pending_file(watch: Watch) -> Path:
     return watch.state.parent / (watch.state.name + ".pending.json")
 
 
@@ -59,7 +64,9 @@ def test_outage_of_ten_cycles_then_every_change_arrives_once_coalesced(watch, st
         monkeypatch.setenv("BURN_TELEGRAM_API_BASE", telegram)
         watch.sink.fail(TelegramSink.rate_limited(3600))
 
-    outage = [functools.partial(watch.sink.fail, Reply(status)) for status in (500, 502, 503, 504)]
+    outage: list[Callable[[], object]] = [
+        functools.partial(watch.sink.fail, Reply(status)) for status in (500, 502, 503, 504)
+    ]
     outage += [refused_connections] * 3 + [long_rate_limit] * 3
     rng = random.Random(12)
     final = dict.fromkeys(range(32), 0.1)
@@ -92,7 +99,7 @@ class MovingRates:
     """Moves some subnets' rates before each answer of the data service, so
     that cycles keep finding changes, now and then enough for a long alert."""
 
-    def __init__(self, service, seed: int) -> None:
+    def __init__(self, service: FakeDataService, seed: int) -> None:
         self.service = service
         self.rng = random.Random(seed)
         self.lock = threading.Lock()
@@ -257,7 +264,7 @@ def program_env(**settings: str) -> dict[str, str]:
     return dict(os.environ, PYTHONPATH=path, **settings)
 
 
-def program(tmp_path: Path, *args: str, token: str = TOKEN) -> subprocess.Popen:
+def program(tmp_path: Path, *args: str, token: str = TOKEN) -> subprocess.Popen[str]:
     env = program_env(
         BURN_TELEGRAM_TOKEN=token, BURN_TELEGRAM_CHAT_ID=CHAT, ORBISCA_API_KEY=API_KEY
     )

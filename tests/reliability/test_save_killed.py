@@ -8,13 +8,17 @@ import json
 import subprocess
 import sys
 from pathlib import Path
+from typing import TYPE_CHECKING
 
 import pytest
+
+if TYPE_CHECKING:
+    from kill_saver import Summary
 
 HELPER = Path(__file__).with_name("kill_saver.py")
 
 
-def kill_saves(state: Path, rounds: int, seed: int) -> dict:
+def kill_saves(state: Path, rounds: int, seed: int) -> Summary:
     finished = subprocess.run(
         [sys.executable, str(HELPER), str(state), str(rounds), str(seed)],
         capture_output=True,
@@ -23,7 +27,8 @@ def kill_saves(state: Path, rounds: int, seed: int) -> dict:
         check=True,
     )
     assert finished.stderr == ""
-    return json.loads(finished.stdout)
+    summary: Summary = json.loads(finished.stdout)
+    return summary
 
 
 @pytest.mark.parametrize(

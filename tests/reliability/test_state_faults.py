@@ -57,7 +57,8 @@ def test_read_only_state_directory_through_the_poll_loop(tmp_path, fakes, stderr
         assert lines[0].startswith("[burn] error: ")
         assert os.strerror(expected_errno) in lines[0]
         assert lines[1:] == ["[burn] alert sent (1 subnet(s))", "[burn] monitoring paused"]
-        assert watch.sink.texts()[-1].endswith(expected)
+        last = watch.sink.texts()[-1]
+        assert last is not None and last.endswith(expected)
         assert watch.saved()["3"] == repr(watch.burn)
 
 

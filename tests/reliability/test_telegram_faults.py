@@ -6,10 +6,12 @@ included, to prove that it never reaches a log line or an error."""
 from __future__ import annotations
 
 import time
+import urllib.parse
 
 import pytest
-from harness import SilentServer, raised
+from harness import CHAT, TOKEN, SilentServer, raised
 
+from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.data_service import make_rows
 from corvane_burn_watch.simulator.http_fake import RecordedRequest, Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
@@ -69,6 +71,79 @@ def test_refused_alert_is_logged_and_the_next_cycle_alerts(watch, stderr, reply,
     watch.assert_recovers(stderr)
 
 
+def echo_token(status: int, template: str, spell):
+    """A reply whose body quotes the bot token as ``spell`` writes it."""
+
+    def reply(request: RecordedRequest) -> Reply:
+        token = request.path.split("/")[1][len("bot") :]
+        return Reply(status, template.replace("TOKEN", spell(token)).encode())
+
+    return reply
+
+
+def every_byte_encoded(text: str) -> str:
+    return "".join(f"%{byte:02x}" for byte in text.encode())
+
+
+DESCRIBED = '{"ok": false, "description": "No route to /botTOKEN/sendMessage"}'
+# Without a description the detail is the first 300 characters: the token
+# starts 290 characters in, so a cut through the body would keep a part of it.
+CUT_THROUGH = '{"ok": false, "x": "' + "y" * 270 + 'TOKEN/sendMessage"}'
+
+
+@pytest.mark.parametrize(
+    ("reply", "detail"),
+    [
+        pytest.param(
+            echo_token(404, DESCRIBED, urllib.parse.quote),
+            "No route to /bot<redacted>/sendMessage",
+            id="percent-encoded",
+        ),
+        pytest.param(
+            echo_token(404, DESCRIBED, lambda t: urllib.parse.quote(t).replace("%3A", "%3a")),
+            "No route to /bot<redacted>/sendMessage",
+            id="percent-encoded-lower-case",
+        ),
+        pytest.param(
+            echo_token(404, DESCRIBED, every_byte_encoded),
+            "No route to /bot<redacted>/sendMessage",
+            id="every-byte-encoded",
+        ),
+        pytest.param(
+            echo_token(502, "<p>token=TOKEN</p>", urllib.parse.quote_plus),
+            "<p>token=<redacted></p>",
+            id="form-encoded",
+        ),
+        pytest.param(
+            echo_token(400, CUT_THROUGH, str), '"x": "' + "y" * 270 + "<redacted>", id="cut"
+        ),
+    ],
+)
+def test_token_is_masked_in_every_wire_form(watch, stderr, reply, detail):
+    watch.change_burn()
+    watch.sink.fail(reply)
+    assert watch.once() == 1
+    (line,) = stderr.lines()
+    assert line.startswith(FAILED) and detail in line
+    assert TOKEN[:8] not in line and "%3A" not in line.upper()
+
+
+def test_huge_error_body_is_cut_in_the_log_but_whole_for_a_caller(watch, stderr):
+    # An HTML error page, not JSON: the detail is the whole body.
+    page = ("<html>" + "<p>Bad Gateway</p>" * 280_000 + "</html>").encode()
+    assert len(page) > 5_000_000
+    watch.change_burn()
+    watch.sink.fail(Reply(502, page))
+    assert watch.once() == 1
+    line = stderr.new()
+    assert line.count("\n") == 1 and len(line.encode()) <= 8 * 1024
+    assert line.startswith(FAILED + "<html><p>Bad Gateway</p>")
+    left_out = len(page) - len(line.removeprefix(FAILED).split(" [... ")[0])
+    assert line.endswith(f" [... {left_out} more characters]\n")
+    watch.sink.fail(Reply(502, page))
+    assert bw.send_burn_telegram("hello", TOKEN, CHAT) == (False, page.decode())
+
+
 @pytest.mark.parametrize(
     ("reply", "error"),
     [
@@ -95,7 +170,7 @@ def test_garbage_answer_is_logged_by_the_poll_loop(watch, stderr, tmp_path):
     expected = watch.change_burn()
     watch.sink.fail(echo_path(200, b"\xff PATH"))
     pause = tmp_path / "pause"
-    cycles = []
+    cycles: list[int] = []
 
     def sleep(seconds: float) -> None:
         # Interval steps pass at once; after the second cycle, pause. The

@@ -1,15 +1,21 @@
 #include "corvane_burn_watch/core/http/client.hpp"
 
 #include <curl/curl.h>
+#include <openssl/opensslv.h>
 
 #include <algorithm>
+#include <cctype>
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <string>
 #include <string_view>
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/http/control_characters.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
+#include "corvane_burn_watch/core/http/trusted_certificates.hpp"
 
 namespace corvane_burn_watch::http {
 namespace {
@@ -107,8 +113,58 @@ void append_line(HeaderList& list, const std::string& line) {
 }
 
 void append_header(HeaderList& list, const std::string& name, const std::string& value) {
+  require_no_control_characters(value, "the value of header " + name);
   // "Name:" with nothing after it would remove the header; "Name;" sends it empty.
   append_line(list, value.empty() ? name + ";" : name + ": " + value);
+}
+
+// The kept certificates can go straight into libcurl's OpenSSL context only
+// when libcurl runs on the OpenSSL this library is built with.
+bool curl_shares_our_openssl() {
+  static const bool same = [] {
+    const char* version = curl_version_info(CURLVERSION_NOW)->ssl_version;
+    const std::string expected = "OpenSSL/" + std::to_string(OPENSSL_VERSION_MAJOR) + ".";
+    return version && std::string_view(version).substr(0, expected.size()) == expected;
+  }();
+  return same;
+}
+
+bool is_https(std::string_view url) {
+  constexpr std::string_view kScheme = "https://";
+  return url.size() >= kScheme.size() &&
+         std::equal(kScheme.begin(), kScheme.end(), url.begin(), [](char a, char b) {
+           return a == std::tolower(static_cast<unsigned char>(b));
+         });
+}
+
+// Called by libcurl with the fresh OpenSSL context of the connection, before
+// the handshake: trusts the kept certificates of the bundle.
+CURLcode on_ssl_context(CURL*, void* context, void* certificates) {
+  return trust_in(*static_cast<const std::shared_ptr<const TrustedCertificates>*>(certificates),
+                  static_cast<ssl_ctx_st*>(context))
+             ? CURLE_OK
+             : CURLE_OUT_OF_MEMORY;
+}
+
+// Chooses what the request trusts: the request's bundle, else libcurl's
+// default one. Over HTTPS its certificates come from the kept reading (see
+// trusted_certificates.hpp), which `kept` holds until the request ends,
+// instead of libcurl parsing the file once more; everything else about the
+// check stays libcurl's, and so do its errors when the file cannot be read.
+void set_trust(CURL* h, const Request& request, std::shared_ptr<const TrustedCertificates>& kept) {
+  if (is_https(request.url) && curl_shares_our_openssl()) {
+    std::string bundle = request.ca_bundle;
+    char* built_in = nullptr;
+    if (bundle.empty() && curl_easy_getinfo(h, CURLINFO_CAINFO, &built_in) == CURLE_OK && built_in)
+      bundle = built_in;
+    if (!bundle.empty()) kept = trusted_certificates(bundle);
+    if (kept && curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, on_ssl_context) == CURLE_OK) {
+      curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &kept);
+      curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);  // read already: libcurl must not read it again
+      return;
+    }
+  }
+  if (!request.ca_bundle.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, request.ca_bundle.c_str());
 }
 
 }  // namespace
@@ -116,17 +172,6 @@ void append_header(HeaderList& list, const std::string& name, const std::string&
 void global_init() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-std::string redact(std::string text, const std::vector<std::string>& secrets) {
-  static const std::string kMask = "<redacted>";
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto pos = text.find(secret); pos != std::string::npos;
-         pos = text.find(secret, pos + kMask.size()))
-      text.replace(pos, secret.size(), kMask);
-  }
-  return text;
 }
 
 Response perform(const Request& request) {
@@ -154,7 +199,8 @@ Response perform(const Request& request) {
   if (request.deadline_seconds > 0)
     curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
                      static_cast<long>(std::min(request.deadline_seconds * 1000, 1e9)));
-  if (!request.ca_bundle.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, request.ca_bundle.c_str());
+  std::shared_ptr<const TrustedCertificates> trusted;
+  set_trust(h, request, trusted);
   if (request.method == "POST") {
     // "Expect:" with no value stops libcurl's 100-continue round trip.
     append_line(headers, "Expect:");

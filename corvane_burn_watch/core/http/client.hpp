@@ -1,7 +1,9 @@
 #pragma once
 // One HTTP(S) exchange over libcurl: a fresh connection per request, closed
-// before returning. Tells a response (any status, with its body) from a
-// network failure (NetworkError).
+// before returning, with a full TLS handshake over HTTPS. Tells a response
+// (any status, with its body) from a network failure (NetworkError). The CA
+// bundle is parsed once and kept while its file stays the same
+// (trusted_certificates.hpp).
 #include <string>
 #include <utility>
 #include <vector>
@@ -35,11 +37,9 @@ struct Response {
 void global_init();
 
 // Performs the request. Throws NetworkError (name resolution, connection,
-// TLS, time-out) with libcurl's message, every secret replaced by "<redacted>";
+// TLS, time-out) with libcurl's message, every secret in any of its wire forms
+// replaced by "<redacted>" (see redact.hpp);
 // throws Interrupted when the host's interrupt check asks to stop.
 Response perform(const Request& request);
-
-// Replaces every occurrence of each secret in `text` by "<redacted>".
-std::string redact(std::string text, const std::vector<std::string>& secrets);
 
 }  // namespace corvane_burn_watch::http

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -26,6 +27,17 @@ namespace {
 // walks them afterwards.
 constexpr std::size_t kMaxDepth = 512;
 
+// A number whose value may lie beyond the range of a double. The reader
+// refuses such a number outright ("Number too big"), where a Python host
+// reads it as an infinity (or, written as a whole number, as an exact int).
+// Such numbers are handed to the reader as a plain 0 padded with spaces to the
+// same length, so every other offset stays; the builder then takes the
+// number's own text from here.
+struct BigNumber {
+  std::size_t offset;     // where the number starts in the text
+  std::string_view text;  // the number as written
+};
+
 // Builds the value model from RapidJSON's SAX events. Numbers arrive as their
 // raw text, so whole numbers keep every digit. With a row projection, the row
 // members nobody reads are still checked by the reader but never built, which
@@ -35,14 +47,19 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   // `may_hold_surrogates`: whether the text holds a \uD800-\uDFFF escape at
   // all; without one no string can come out as a lone surrogate, and the check
   // of every string is skipped.
-  Builder(const RowProjection* rows, bool may_hold_surrogates)
-      : rows_(rows), may_hold_surrogates_(may_hold_surrogates) {}
+  // `big`: the numbers replaced in `buffer`, in text order.
+  Builder(const RowProjection* rows, bool may_hold_surrogates, const char* buffer,
+          std::span<const BigNumber> big)
+      : rows_(rows), may_hold_surrogates_(may_hold_surrogates), buffer_(buffer), big_(big) {}
 
   bool Null() { return add(nullptr); }
   bool Bool(bool b) { return add(b); }
   bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
-    if (skipping()) return true;
     std::string_view raw(s, n);
+    // Numbers arrive in text order, skipped ones too, so one cursor suffices.
+    if (next_big_ < big_.size() && s == buffer_ + big_[next_big_].offset)
+      raw = big_[next_big_++].text;
+    if (skipping()) return true;
     if (raw.find_first_of(".eENI") == std::string_view::npos) {
       if (raw == "-0") raw = "0";
       return add(Integer{std::string(raw)});
@@ -145,6 +162,9 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
 
   const RowProjection* rows_;
   bool may_hold_surrogates_;
+  const char* buffer_;
+  std::span<const BigNumber> big_;
+  std::size_t next_big_ = 0;
   std::vector<Frame> frames_;
   Value root_;
   std::string failure_;
@@ -162,6 +182,73 @@ bool has_surrogate_escape(std::string_view text) {
     if ((c >= '8' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F')) return true;
   }
   return false;
+}
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+// The end of the JSON number that starts at `pos` (-? int frac? exp?), or
+// npos when what starts there is no number.
+std::size_t number_end(std::string_view text, std::size_t pos) {
+  auto digits = [&](std::size_t from) {
+    while (from < text.size() && is_digit(text[from])) ++from;
+    return from;
+  };
+  if (pos < text.size() && text[pos] == '-') ++pos;
+  if (pos >= text.size() || !is_digit(text[pos])) return std::string_view::npos;
+  pos = text[pos] == '0' ? pos + 1 : digits(pos);
+  if (pos + 1 < text.size() && text[pos] == '.' && is_digit(text[pos + 1])) pos = digits(pos + 1);
+  if (pos < text.size() && (text[pos] == 'e' || text[pos] == 'E')) {
+    std::size_t exponent = pos + 1;
+    if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+    if (exponent < text.size() && is_digit(text[exponent])) pos = digits(exponent);
+  }
+  return pos;
+}
+
+// Whether a number may be beyond the reader's range: its integer digits plus
+// a positive exponent reach 300. That takes in every number the reader
+// refuses (from about 309), and a few it would have read, which are then read
+// here the same way.
+bool may_be_too_big(std::string_view number) {
+  constexpr long long kDecimalReach = 300;
+  std::size_t pos = number.front() == '-' ? 1 : 0;
+  long long magnitude = 0;
+  while (pos < number.size() && is_digit(number[pos])) ++pos, ++magnitude;
+  const std::size_t e = number.find_first_of("eE", pos);
+  if (e != std::string_view::npos && number[e + 1] != '-') {
+    for (std::size_t i = e + 1; i < number.size() && magnitude < kDecimalReach; ++i)
+      if (is_digit(number[i])) magnitude = magnitude * 10 + (number[i] - '0');
+  }
+  return magnitude >= kDecimalReach;
+}
+
+// Every number outside strings that may be beyond the reader's range.
+std::vector<BigNumber> find_big_numbers(std::string_view text) {
+  std::vector<BigNumber> found;
+  bool in_string = false;
+  for (std::size_t pos = 0; pos < text.size(); ++pos) {
+    const char c = text[pos];
+    if (in_string) {
+      if (c == '\\')
+        ++pos;
+      else if (c == '"')
+        in_string = false;
+      continue;
+    }
+    if (c == '"') {
+      in_string = true;
+      continue;
+    }
+    if (c != '-' && !is_digit(c)) continue;
+    const std::size_t end = number_end(text, pos);
+    if (end == std::string_view::npos) continue;
+    const std::string_view number = text.substr(pos, end - pos);
+    if (may_be_too_big(number)) found.push_back(BigNumber{pos, number});
+    pos = end - 1;
+  }
+  return found;
 }
 
 std::string describe(std::string_view text, std::size_t offset, std::string message) {
@@ -190,11 +277,28 @@ Value decode(std::string_view text, const RowProjection* rows) {
   // 16-byte boundary: the padding keeps those reads inside the buffer.
   constexpr std::size_t kScanPadding = 16;
   std::string buffer(text.size() + kScanPadding, '\0');
-  std::copy(text.begin(), text.end(), buffer.begin());
+  const bool may_hold_surrogates = has_surrogate_escape(text);
+  auto attempt = [&](std::span<const BigNumber> big, rapidjson::InsituStringStream& stream,
+                     Builder& builder) {
+    std::copy(text.begin(), text.end(), buffer.begin());
+    for (const BigNumber& number : big) {
+      buffer[number.offset] = '0';
+      std::fill_n(buffer.begin() + number.offset + 1, number.text.size() - 1, ' ');
+    }
+    stream = rapidjson::InsituStringStream(buffer.data());
+    builder = Builder(rows, may_hold_surrogates, buffer.data(), big);
+    rapidjson::Reader reader;
+    return reader.Parse<kFlags>(stream, builder);
+  };
   rapidjson::InsituStringStream stream(buffer.data());
-  rapidjson::Reader reader;
-  Builder builder(rows, has_surrogate_escape(text));
-  rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
+  Builder builder(rows, may_hold_surrogates, buffer.data(), {});
+  rapidjson::ParseResult result = attempt({}, stream, builder);
+  // Rare, so the text is searched for such numbers only once one was met.
+  std::vector<BigNumber> big;
+  if (result.Code() == rapidjson::kParseErrorNumberTooBig) {
+    big = find_big_numbers(text);
+    result = attempt(big, stream, builder);
+  }
   if (result.IsError()) {
     std::string message =
         !builder.failure().empty() ? builder.failure() : rapidjson::GetParseError_En(result.Code());
