@@ -31,7 +31,8 @@ using CycleObserverFn = std::function<void(const CycleReport& report)>;
 
 // Installs the observer called after every run_burn_watch_once and
 // run_burn_startup_snapshot (the poll loop's cycles included), also when the
-// pass raised; an empty function removes it. Process-wide, replaceable at any
+// pass raised (not for arguments refused before it began, nor when the host
+// interrupts it); an empty function removes it. Process-wide, replaceable at any
 // time from any thread. An error the observer throws is written as an error
 // line and never breaks the watch.
 void set_cycle_observer(CycleObserverFn observer);
