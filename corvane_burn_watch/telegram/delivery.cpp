@@ -9,6 +9,7 @@
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 #include "corvane_burn_watch/telegram/form_encoding.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
@@ -20,8 +21,22 @@ constexpr const char* kDefaultApiBase = "https://api.telegram.org";
 constexpr long kTimeoutSeconds = 30;
 constexpr double kPauseBetweenChunks = 0.4;
 
+// Overwrites every occurrence of each secret in `bytes` with as many '*'.
+void mask_secrets(std::string& bytes, const std::vector<std::string>& secrets) {
+  for (const auto& secret : secrets) {
+    if (secret.empty()) continue;
+    for (auto pos = bytes.find(secret); pos != std::string::npos;
+         pos = bytes.find(secret, pos + secret.size()))
+      bytes.replace(pos, secret.size(), secret.size(), '*');
+  }
+}
+
 http::Request send_message_request(std::string_view text, std::string_view token,
                                    std::string_view chat_id, const Settings& settings) {
+  // The form body and the request line go out as UTF-8 bytes, which a lone
+  // surrogate has none of.
+  utf8::require_encodable(chat_id);
+  utf8::require_encodable(text);
   http::Request request;
   request.method = "POST";
   request.url = settings.telegram_api_base.value_or(kDefaultApiBase) + "/bot" + std::string(token) +
@@ -32,17 +47,13 @@ http::Request send_message_request(std::string_view text, std::string_view token
       {{"chat_id", chat_id}, {"text", text}, {"disable_web_page_preview", "true"}});
   request.timeout_seconds = kTimeoutSeconds;
   request.secrets = {std::string(token)};
-  return request;
-}
-
-// Overwrites every occurrence of each secret in `bytes` with as many '*'.
-void mask_secrets(std::string& bytes, const std::vector<std::string>& secrets) {
-  for (const auto& secret : secrets) {
-    if (secret.empty()) continue;
-    for (auto pos = bytes.find(secret); pos != std::string::npos;
-         pos = bytes.find(secret, pos + secret.size()))
-      bytes.replace(pos, secret.size(), secret.size(), '*');
+  try {
+    utf8::require_encodable(request.url);
+  } catch (UnicodeEncodeError& e) {
+    mask_secrets(e.text, request.secrets);  // the URL carries the token
+    throw;
   }
+  return request;
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstdint>
-#include <cstring>
 #include <iterator>
 #include <string>
 #include <utility>
@@ -22,21 +21,13 @@
 namespace corvane_burn_watch::json {
 namespace {
 
-// Deeper documents are refused rather than risking the stack in the code that
-// walks them afterwards.
-constexpr std::size_t kMaxDepth = 512;
-
 // Builds the value model from RapidJSON's SAX events. Numbers arrive as their
 // raw text, so whole numbers keep every digit. With a row projection, the row
 // members nobody reads are still checked by the reader but never built, which
 // spares the allocations that dominate decoding a large answer.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
  public:
-  // `may_hold_surrogates`: whether the text holds a \uD800-\uDFFF escape at
-  // all; without one no string can come out as a lone surrogate, and the check
-  // of every string is skipped.
-  Builder(const RowProjection* rows, bool may_hold_surrogates)
-      : rows_(rows), may_hold_surrogates_(may_hold_surrogates) {}
+  explicit Builder(const RowProjection* rows) : rows_(rows) {}
 
   bool Null() { return add(nullptr); }
   bool Bool(bool b) { return add(b); }
@@ -50,12 +41,10 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return add(numbers::double_from_json_number(raw));
   }
   bool String(const char* s, rapidjson::SizeType n, bool) {
-    if (may_hold_surrogates_ && has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
     if (skipping()) return true;
     return add(std::string(s, n));
   }
   bool Key(const char* s, rapidjson::SizeType n, bool) {
-    if (may_hold_surrogates_ && has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
     if (skipped_depth_ > 0) return true;
     Frame& frame = frames_.back();
     frame.key = std::string_view(s, n);  // lives in the buffer being decoded
@@ -117,7 +106,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return true;
   }
   bool open(Value container) {
-    if (frames_.size() + static_cast<std::size_t>(skipped_depth_) >= kMaxDepth)
+    if (frames_.size() + static_cast<std::size_t>(skipped_depth_) >= json::kMaxDepth)
       return fail("nesting too deep");
     if (skipped_depth_ > 0 || std::exchange(skip_next_, false)) return ++skipped_depth_, true;
     const Role role = role_for(container);
@@ -133,18 +122,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     failure_ = why;
     return false;
   }
-  // An unpaired \uD800-\uDFFF escape decodes to bytes that are not UTF-8
-  // (ED A0..BF xx); refuse it so every text stays valid UTF-8.
-  static bool has_surrogate(const char* s, std::size_t n) {
-    for (const char* p = static_cast<const char*>(std::memchr(s, '\xED', n)); p;
-         p = static_cast<const char*>(std::memchr(p + 1, '\xED', n - (p + 1 - s)))) {
-      if (p + 1 < s + n && static_cast<unsigned char>(p[1]) >= 0xA0) return true;
-    }
-    return false;
-  }
-
   const RowProjection* rows_;
-  bool may_hold_surrogates_;
   std::vector<Frame> frames_;
   Value root_;
   std::string failure_;
@@ -163,6 +141,88 @@ bool has_surrogate_escape(std::string_view text) {
   }
   return false;
 }
+
+// The code unit of a \uXXXX escape at `pos`, or -1 when there is none.
+long escaped_unit(std::string_view text, std::size_t pos) {
+  if (pos + 6 > text.size() || text[pos] != '\\' || text[pos + 1] != 'u') return -1;
+  long unit = 0;
+  for (std::size_t i = pos + 2; i < pos + 6; ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// The text as the reader is given it. RapidJSON refuses an escaped high
+// surrogate that no escaped low one follows, where a Python host's decoder
+// takes any lone surrogate as a character of its own. So each lone surrogate
+// escape (6 bytes) is replaced by the surrogate's own 3 bytes, which the reader
+// copies as they are; `shortened_at` keeps where, for error positions.
+class ReaderText {
+ public:
+  explicit ReaderText(std::string_view text) {
+    // The 16-byte scans may read past the end of the text, up to the next
+    // 16-byte boundary: the padding keeps those reads inside the buffer.
+    constexpr std::size_t kScanPadding = 16;
+    buffer_.reserve(text.size() + kScanPadding);
+    if (has_surrogate_escape(text))
+      copy_with_lone_surrogates(text);
+    else
+      buffer_.assign(text);
+    length_ = buffer_.size();
+    buffer_.append(kScanPadding, '\0');
+  }
+
+  char* data() { return buffer_.data(); }
+  std::size_t size() const { return length_; }
+  // The position in the original text of a position in the buffer.
+  std::size_t original_offset(std::size_t offset) const {
+    std::size_t shift = 0;
+    for (std::size_t at : shortened_at_)
+      if (at < offset) shift += 3;
+    return offset + shift;
+  }
+
+ private:
+  void copy_with_lone_surrogates(std::string_view text) {
+    bool in_string = false;
+    for (std::size_t i = 0; i < text.size();) {
+      const char c = text[i];
+      if (c == '"') in_string = !in_string;
+      if (!in_string || c != '\\') {
+        buffer_.push_back(c);
+        ++i;
+        continue;
+      }
+      const long unit = escaped_unit(text, i);
+      if (unit < 0xD800 || unit > 0xDFFF) {  // another escape: copied whole
+        buffer_.append(text.substr(i, 2));
+        i += 2;
+        continue;
+      }
+      const long next = escaped_unit(text, i + 6);
+      if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {  // a pair: the reader joins it
+        buffer_.append(text.substr(i, 12));
+        i += 12;
+        continue;
+      }
+      shortened_at_.push_back(buffer_.size());
+      buffer_.push_back(static_cast<char>(0xE0 | (unit >> 12)));
+      buffer_.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
+      buffer_.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+      i += 6;
+    }
+  }
+
+  std::string buffer_;
+  std::size_t length_ = 0;
+  std::vector<std::size_t> shortened_at_;
+};
 
 std::string describe(std::string_view text, std::size_t offset, std::string message) {
   while (!message.empty() && message.back() == '.') message.pop_back();
@@ -186,23 +246,20 @@ Value decode(std::string_view text, const RowProjection* rows) {
   if (!utf8::is_valid(text)) throw SyntaxError(describe(text, 0, "Invalid encoding in string"));
   constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag |
                               rapidjson::kParseNanAndInfFlag;
-  // The 16-byte scans may read past the end of the text, up to the next
-  // 16-byte boundary: the padding keeps those reads inside the buffer.
-  constexpr std::size_t kScanPadding = 16;
-  std::string buffer(text.size() + kScanPadding, '\0');
-  std::copy(text.begin(), text.end(), buffer.begin());
-  rapidjson::InsituStringStream stream(buffer.data());
+  ReaderText input(text);
+  rapidjson::InsituStringStream stream(input.data());
   rapidjson::Reader reader;
-  Builder builder(rows, has_surrogate_escape(text));
+  Builder builder(rows);
   rapidjson::ParseResult result = reader.Parse<kFlags>(stream, builder);
   if (result.IsError()) {
     std::string message =
         !builder.failure().empty() ? builder.failure() : rapidjson::GetParseError_En(result.Code());
-    throw SyntaxError(describe(text, result.Offset(), message));
+    throw SyntaxError(describe(text, input.original_offset(result.Offset()), message));
   }
   // The reader takes a NUL byte for the end of the input; anything after the
   // document, a NUL included, is extra data.
-  if (stream.Tell() != text.size()) throw SyntaxError(describe(text, stream.Tell(), "Extra data"));
+  if (stream.Tell() != input.size())
+    throw SyntaxError(describe(text, input.original_offset(stream.Tell()), "Extra data"));
   return builder.take_root();
 }
 
