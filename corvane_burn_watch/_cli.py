@@ -229,9 +229,12 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         f"watching every {minutes:g} min, state file {state_file}, "
         + (f"pause file {pause}" if pause else "no pause file")
     )
-    telegram = {"burn_token": creds.telegram_token, "burn_chat_id": creds.telegram_chat_id}
     try:
-        code = burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)
+        code = burn_watch.run_burn_startup_snapshot(
+            state_path=state_file,
+            burn_token=creds.telegram_token,
+            burn_chat_id=creds.telegram_chat_id,
+        )
     except Exception as error:  # the watch itself may still work: go on
         _say(f"startup snapshot failed: {_describe(error)}; starting the watch anyway")
     else:
@@ -242,7 +245,8 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         threshold=args.threshold,
         interval_minutes=args.interval_minutes,
         pause_path=pause,
-        **telegram,
+        burn_token=creds.telegram_token,
+        burn_chat_id=creds.telegram_chat_id,
     )
     return 0
 
