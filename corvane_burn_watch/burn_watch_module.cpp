@@ -564,7 +564,8 @@ const char* level_name(host::LogLevel level) {
 
 namespace nanobind::detail {
 
-// A host seam: a Python callable, or None for the library's own.
+// A host seam: a Python callable, or None (allowed by the argument) for the
+// library's own.
 template <class Fn, class Make>
 bool seam_from_python(handle src, converted<Fn>& held, Make make) noexcept {
   if (src.is_none()) return held.convert([] { return Fn(); });
@@ -573,7 +574,7 @@ bool seam_from_python(handle src, converted<Fn>& held, Make make) noexcept {
 
 template <>
 struct type_caster<host::SleepFn> {
-  BURN_WATCH_CASTER(host::SleepFn, const_name("collections.abc.Callable[[float], object] | None"))
+  BURN_WATCH_CASTER(host::SleepFn, const_name("collections.abc.Callable[[float], object]"))
   bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
     return seam_from_python(src, held, [](PyCallable fn) {
       return host::SleepFn(
@@ -584,7 +585,7 @@ struct type_caster<host::SleepFn> {
 
 template <>
 struct type_caster<host::ClockFn> {
-  BURN_WATCH_CASTER(host::ClockFn, const_name("collections.abc.Callable[[], float] | None"))
+  BURN_WATCH_CASTER(host::ClockFn, const_name("collections.abc.Callable[[], float]"))
   bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
     return seam_from_python(src, held, [](PyCallable fn) {
       return host::ClockFn([fn] {
@@ -601,7 +602,7 @@ struct type_caster<host::ClockFn> {
 
 template <>
 struct type_caster<host::LogFn> {
-  BURN_WATCH_CASTER(host::LogFn, const_name("collections.abc.Callable[[str, str], object] | None"))
+  BURN_WATCH_CASTER(host::LogFn, const_name("collections.abc.Callable[[str, str], object]"))
   bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
     return seam_from_python(src, held, [](PyCallable fn) {
       return host::LogFn([fn](host::LogLevel level, std::string_view message) {
