@@ -197,19 +197,27 @@ class PythonValues {
     PyObject* name = nullptr;
   };
 
+  // The str of a member name: from the cache when the name has been seen
+  // (looked for in a few slots from its hash), else made and kept in a free
+  // slot there, if any.
   PyObject* name(std::string_view key) {
     std::uint32_t hash = 2166136261u;  // FNV-1a
     for (unsigned char c : key) hash = (hash ^ c) * 16777619u;
-    Slot& slot = names_[hash % names_.size()];
-    if (slot.name == nullptr || slot.key != key) {
-      PyObject* made = str_from(key);
-      Py_XDECREF(slot.name);
-      slot = {key, made};
+    Slot* free = nullptr;
+    for (std::size_t probe = 0; probe < 4; ++probe) {
+      Slot& slot = names_[(hash + probe) % names_.size()];
+      if (slot.name == nullptr) {
+        free = &slot;
+        break;
+      }
+      if (slot.key == key) return Py_NewRef(slot.name);
     }
-    return Py_NewRef(slot.name);
+    PyObject* made = str_from(key);
+    if (free != nullptr) *free = {key, Py_NewRef(made)};
+    return made;
   }
 
-  std::array<Slot, 64> names_;
+  std::array<Slot, 128> names_;
 };
 
 // The burn map's members as plain str pairs: its ids are all different, so
