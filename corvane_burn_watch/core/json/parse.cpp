@@ -2,7 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -15,6 +18,7 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include "corvane_burn_watch/core/json/fast_decode.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
 
@@ -34,7 +38,10 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   bool RawNumber(const char* s, rapidjson::SizeType n, bool) {
     if (skipping()) return true;
     std::string_view raw(s, n);
-    if (raw.find_first_of(".eENI") == std::string_view::npos) {
+    const bool whole = std::none_of(raw.begin(), raw.end(), [](char c) {
+      return c == '.' || c == 'e' || c == 'E' || c == 'N' || c == 'I';
+    });
+    if (whole) {
       if (raw == "-0") raw = "0";
       return add(Integer{std::string(raw)});
     }
@@ -46,7 +53,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   }
   bool Key(const char* s, rapidjson::SizeType n, bool) {
     if (skipped_depth_ > 0) return true;
-    Frame& frame = frames_.back();
+    Frame& frame = top();
     frame.key = std::string_view(s, n);  // lives in the buffer being decoded
     skip_next_ = frame.role == Role::row && !kept_in_row(frame.key);
     return true;
@@ -55,7 +62,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   bool StartArray() { return open(Array{}); }
   bool EndObject(rapidjson::SizeType) {
     if (skipped_depth_ > 0) return --skipped_depth_, true;
-    frames_.back().container.as_object()->remove_duplicate_keys();
+    top().container.as_object()->remove_duplicate_keys();
     return close();
   }
   bool EndArray(rapidjson::SizeType) {
@@ -69,11 +76,16 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
  private:
   // Where a container stands with respect to the row projection.
   enum class Role { plain, top, row_list, row };
+  // One open container. Frames stay once closed, for the next container at
+  // their depth.
   struct Frame {
     Value container;
-    Role role;
-    std::string_view key;  // the member being read, in an object
+    Role role = Role::plain;
+    std::string key;            // the member being read, in an object
+    std::size_t last_size = 0;  // of the last container closed at this depth
   };
+
+  Frame& top() { return frames_[depth_ - 1]; }
 
   // A scalar inside or in place of a left-out member: checked, not built.
   bool skipping() {
@@ -84,10 +96,10 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return std::find(rows_->keep.begin(), rows_->keep.end(), key) != rows_->keep.end();
   }
   // The rows are the objects in the list under `list_key` of the top object.
-  Role role_for(const Value& container) const {
+  Role role_for(const Value& container) {
     if (!rows_) return Role::plain;
-    if (frames_.empty()) return container.is_object() ? Role::top : Role::plain;
-    const Frame& parent = frames_.back();
+    if (depth_ == 0) return container.is_object() ? Role::top : Role::plain;
+    const Frame& parent = top();
     if (parent.role == Role::top && parent.key == rows_->list_key && container.is_list())
       return Role::row_list;
     if (parent.role == Role::row_list && container.is_object()) return Role::row;
@@ -95,35 +107,48 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   }
   bool add(Value value) {
     if (skipping()) return true;
-    if (frames_.empty()) {
+    if (depth_ == 0) {
       root_ = std::move(value);
-    } else if (Array* list = frames_.back().container.as_list()) {
+    } else if (Array* list = top().container.as_list()) {
       list->push_back(std::move(value));
     } else {
-      Frame& parent = frames_.back();
+      Frame& parent = top();
       parent.container.as_object()->append(std::string(parent.key), std::move(value));
     }
     return true;
   }
   bool open(Value container) {
-    if (frames_.size() + static_cast<std::size_t>(skipped_depth_) >= json::kMaxDepth)
+    if (depth_ + static_cast<std::size_t>(skipped_depth_) >= json::kMaxDepth)
       return fail("nesting too deep");
     if (skipped_depth_ > 0 || std::exchange(skip_next_, false)) return ++skipped_depth_, true;
     const Role role = role_for(container);
-    frames_.push_back(Frame{std::move(container), role, {}});
+    if (depth_ == frames_.size()) frames_.emplace_back();
+    Frame& frame = frames_[depth_++];
+    // Siblings are alike (the rows of a list): a container is given the size
+    // of the last one closed at its depth, so it is allocated once. Capped, so
+    // that a small container after a large one never holds much unused room.
+    const std::size_t expected = std::min<std::size_t>(frame.last_size, 64);
+    if (Array* list = container.as_list()) list->reserve(expected);
+    if (Object* object = container.as_object()) object->reserve(expected);
+    frame.container = std::move(container);
+    frame.role = role;
     return true;
   }
   bool close() {
-    Value done = std::move(frames_.back().container);
-    frames_.pop_back();
+    Frame& frame = top();
+    Value done = std::move(frame.container);
+    frame.last_size = done.is_list() ? done.as_list()->size() : done.as_object()->size();
+    --depth_;
     return add(std::move(done));
   }
   bool fail(const char* why) {
     failure_ = why;
     return false;
   }
+
   const RowProjection* rows_;
   std::vector<Frame> frames_;
+  std::size_t depth_ = 0;  // frames_[0, depth_) are open
   Value root_;
   std::string failure_;
   bool skip_next_ = false;  // the next value is a left-out row member
@@ -158,29 +183,32 @@ long escaped_unit(std::string_view text, std::size_t pos) {
   return unit;
 }
 
-// The text as the reader is given it. RapidJSON refuses an escaped high
-// surrogate that no escaped low one follows, where a Python host's decoder
-// takes any lone surrogate as a character of its own. So each lone surrogate
-// escape (6 bytes) is replaced by the surrogate's own 3 bytes, which the reader
-// copies as they are; `shortened_at` keeps where, for error positions.
+// The text as the reader is given it: a copy that ends in NUL (the reader
+// takes NUL for the end) and in padding (the reader scans 16 bytes at a time
+// and may look up to the next 16-byte boundary past the end). The copy is
+// decoded in place, which spares the reader copying every string and number.
+//
+// The copy is also where lone surrogate escapes are rewritten: RapidJSON
+// refuses an escaped high surrogate that no escaped low one follows, where a
+// Python host's decoder takes any lone surrogate as a character of its own.
+// So each lone surrogate escape (6 bytes) is replaced by the surrogate's own
+// 3 bytes, which the reader copies as they are; `shortened_at` keeps where,
+// for error positions.
 class ReaderText {
  public:
-  explicit ReaderText(std::string_view text) {
-    // The 16-byte scans may read past the end of the text, up to the next
-    // 16-byte boundary: the padding keeps those reads inside the buffer.
-    constexpr std::size_t kScanPadding = 16;
-    buffer_.reserve(text.size() + kScanPadding);
-    if (has_surrogate_escape(text))
-      copy_with_lone_surrogates(text);
-    else
-      buffer_.assign(text);
-    length_ = buffer_.size();
-    buffer_.append(kScanPadding, '\0');
+  explicit ReaderText(std::string_view text) : buffer_(new char[text.size() + kScanPadding]) {
+    if (has_surrogate_escape(text)) {
+      size_ = copy_with_lone_surrogates(text);
+    } else {
+      std::memcpy(buffer_.get(), text.data(), text.size());  // no zero-filling first
+      size_ = text.size();
+    }
+    std::memset(buffer_.get() + size_, 0, kScanPadding);
   }
 
-  char* data() { return buffer_.data(); }
-  std::size_t size() const { return length_; }
-  // The position in the original text of a position in the buffer.
+  char* data() { return buffer_.get(); }
+  std::size_t size() const { return size_; }
+  // The position in the original text of a position in the copy.
   std::size_t original_offset(std::size_t offset) const {
     std::size_t shift = 0;
     for (std::size_t at : shortened_at_)
@@ -189,38 +217,43 @@ class ReaderText {
   }
 
  private:
-  void copy_with_lone_surrogates(std::string_view text) {
+  static constexpr std::size_t kScanPadding = 16;
+
+  std::size_t copy_with_lone_surrogates(std::string_view text) {
+    char* out = buffer_.get();
     bool in_string = false;
     for (std::size_t i = 0; i < text.size();) {
       const char c = text[i];
       if (c == '"') in_string = !in_string;
       if (!in_string || c != '\\') {
-        buffer_.push_back(c);
+        *out++ = c;
         ++i;
         continue;
       }
       const long unit = escaped_unit(text, i);
-      if (unit < 0xD800 || unit > 0xDFFF) {  // another escape: copied whole
-        buffer_.append(text.substr(i, 2));
-        i += 2;
-        continue;
-      }
       const long next = escaped_unit(text, i + 6);
-      if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) {  // a pair: the reader joins it
-        buffer_.append(text.substr(i, 12));
-        i += 12;
+      std::size_t copied = 0;
+      if (unit < 0xD800 || unit > 0xDFFF)  // another escape: copied whole
+        copied = 2;
+      else if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF)  // a pair: the reader joins it
+        copied = 12;
+      if (copied > 0) {
+        const std::string_view escape = text.substr(i, copied);
+        out = std::copy(escape.begin(), escape.end(), out);
+        i += escape.size();
         continue;
       }
-      shortened_at_.push_back(buffer_.size());
-      buffer_.push_back(static_cast<char>(0xE0 | (unit >> 12)));
-      buffer_.push_back(static_cast<char>(0x80 | ((unit >> 6) & 0x3F)));
-      buffer_.push_back(static_cast<char>(0x80 | (unit & 0x3F)));
+      shortened_at_.push_back(static_cast<std::size_t>(out - buffer_.get()));
+      *out++ = static_cast<char>(0xE0 | (unit >> 12));
+      *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
       i += 6;
     }
+    return static_cast<std::size_t>(out - buffer_.get());
   }
 
-  std::string buffer_;
-  std::size_t length_ = 0;
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0;
   std::vector<std::size_t> shortened_at_;
 };
 
@@ -239,10 +272,9 @@ std::string describe(std::string_view text, std::size_t offset, std::string mess
          " (char " + std::to_string(offset) + ")";
 }
 
-Value decode(std::string_view text, const RowProjection* rows) {
+Value decode_with_reader(std::string_view text, const RowProjection* rows) {
   // Checking the encoding up front (mostly ASCII, so cheap) lets the reader
-  // skip its own per-character check. Decoding in place, in a copy that ends
-  // in NUL as the reader requires, spares it copying every string and number.
+  // skip its own per-character check.
   if (!utf8::is_valid(text)) throw SyntaxError(describe(text, 0, "Invalid encoding in string"));
   constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag |
                               rapidjson::kParseNanAndInfFlag;
@@ -263,6 +295,13 @@ Value decode(std::string_view text, const RowProjection* rows) {
   return builder.take_root();
 }
 
+// simdjson takes nearly every text a service sends, several times faster;
+// what it does not take, the reader decides.
+Value decode(std::string_view text, const RowProjection* rows) {
+  if (std::optional<Value> fast = fast_decode(text, rows)) return *std::move(fast);
+  return decode_with_reader(text, rows);
+}
+
 }  // namespace
 
 Value parse(std::string_view text) {
@@ -271,6 +310,10 @@ Value parse(std::string_view text) {
 
 Value parse(std::string_view text, const RowProjection& rows) {
   return decode(text, &rows);
+}
+
+Value parse_with_reader(std::string_view text, const RowProjection* rows) {
+  return decode_with_reader(text, rows);
 }
 
 }  // namespace corvane_burn_watch::json

@@ -16,7 +16,8 @@ struct SyntaxError : ValueError {
 // Decodes one JSON document, white space around it allowed. The text must be
 // valid UTF-8 (check with utf8::require_valid first). Also accepts NaN,
 // Infinity and -Infinity, as a Python host's own decoder does. Throws
-// SyntaxError.
+// SyntaxError. (simdjson decodes what it takes as it stands; the RapidJSON
+// reader decides everything else, and every refusal.)
 Value parse(std::string_view text);
 
 // Members to keep in the rows of a list: the objects held in the list under
@@ -31,5 +32,9 @@ struct RowProjection {
 // refused, with the same message, exactly as by parse(), and the result is
 // what parse() gives with those members left out.
 Value parse(std::string_view text, const RowProjection& rows);
+
+// parse() by the RapidJSON reader alone (`rows` may be null): what parse()
+// gives for every text, the fast way or not. For checks that the two agree.
+Value parse_with_reader(std::string_view text, const RowProjection* rows);
 
 }  // namespace corvane_burn_watch::json
