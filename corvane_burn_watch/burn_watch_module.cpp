@@ -13,6 +13,7 @@
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/vector.h>
 
+#include <algorithm>
 #include <array>
 #include <charconv>
 #include <chrono>
@@ -172,6 +173,26 @@ class PythonValues {
     return out.release().ptr();
   }
 
+  // The str of a member name (a new reference): from the cache when the name has been seen
+  // (looked for in a few slots from its hash), else made and kept in a free
+  // slot there, if any.
+  PyObject* name(std::string_view key) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : key) hash = (hash ^ c) * 16777619u;
+    Slot* free = nullptr;
+    for (std::size_t probe = 0; probe < 4; ++probe) {
+      Slot& slot = names_[(hash + probe) % names_.size()];
+      if (slot.name == nullptr) {
+        free = &slot;
+        break;
+      }
+      if (slot.key == key) return Py_NewRef(slot.name);
+    }
+    PyObject* made = str_from(key);
+    if (free != nullptr) *free = {key, Py_NewRef(made)};
+    return made;
+  }
+
  private:
   static PyObject* integer(const json::Integer& integer) {
     const std::string& digits = integer.digits;
@@ -196,26 +217,6 @@ class PythonValues {
     std::string_view key;
     PyObject* name = nullptr;
   };
-
-  // The str of a member name: from the cache when the name has been seen
-  // (looked for in a few slots from its hash), else made and kept in a free
-  // slot there, if any.
-  PyObject* name(std::string_view key) {
-    std::uint32_t hash = 2166136261u;  // FNV-1a
-    for (unsigned char c : key) hash = (hash ^ c) * 16777619u;
-    Slot* free = nullptr;
-    for (std::size_t probe = 0; probe < 4; ++probe) {
-      Slot& slot = names_[(hash + probe) % names_.size()];
-      if (slot.name == nullptr) {
-        free = &slot;
-        break;
-      }
-      if (slot.key == key) return Py_NewRef(slot.name);
-    }
-    PyObject* made = str_from(key);
-    if (free != nullptr) *free = {key, Py_NewRef(made)};
-    return made;
-  }
 
   std::array<Slot, 128> names_;
 };
@@ -246,6 +247,79 @@ cbw::BurnMap burn_map_of(PyObject* dict) {
   }
   return out;
 }
+
+// Python objects straight from a decoded document, event by event, with
+// member names cached as PythonValues does.
+class PythonBuilder final : public json::Sink {
+ public:
+  void null() override { add(Py_NewRef(Py_None)); }
+  void boolean(bool value) override { add(Py_NewRef(value ? Py_True : Py_False)); }
+  void integer(std::int64_t value) override {
+    add(checked(PyLong_FromLongLong(static_cast<long long>(value))));
+  }
+  void big_integer(std::string_view digits) override {
+    add(checked(PyLong_FromString(std::string(digits).c_str(), nullptr, 10)));
+  }
+  void number(double value) override { add(checked(PyFloat_FromDouble(value))); }
+  void text(std::string_view value) override { add(str_from(value)); }
+  void begin_list(std::size_t size) override {
+    open(checked(PyList_New(static_cast<Py_ssize_t>(size))), size);
+  }
+  void end_list() override {
+    Open& list = open_.back();
+    // A size given too large (simdjson caps what it counts) leaves slots to drop.
+    if (list.filled < list.size &&
+        PyList_SetSlice(list.container.ptr(), static_cast<Py_ssize_t>(list.filled),
+                        static_cast<Py_ssize_t>(list.size), nullptr) != 0)
+      throw nb::python_error();
+    close();
+  }
+  void begin_object(std::size_t) override { open(checked(PyDict_New()), 0); }
+  void key(std::string_view name) override { open_.back().key = nb::steal(names_.name(name)); }
+  void end_object() override { close(); }
+
+  nb::object take() { return std::move(result_); }
+
+ private:
+  struct Open {
+    nb::object container;
+    std::size_t size = 0;    // slots made for a list
+    std::size_t filled = 0;  // items in a list
+    nb::object key;          // the member being read, in a dict
+  };
+
+  void open(PyObject* container, std::size_t size) {
+    open_.push_back(Open{nb::steal(container), size, 0, {}});
+  }
+  void close() {
+    nb::object done = std::move(open_.back().container);
+    open_.pop_back();
+    add(done.release().ptr());
+  }
+  // Takes the new reference `item`.
+  void add(PyObject* item) {
+    nb::object held = nb::steal(item);
+    if (open_.empty()) {
+      result_ = std::move(held);
+      return;
+    }
+    Open& parent = open_.back();
+    if (PyList_Check(parent.container.ptr())) {
+      if (parent.filled < parent.size)
+        PyList_SET_ITEM(parent.container.ptr(), static_cast<Py_ssize_t>(parent.filled),
+                        held.release().ptr());
+      else if (PyList_Append(parent.container.ptr(), held.ptr()) != 0)
+        throw nb::python_error();
+      parent.size = std::max(parent.size, ++parent.filled);
+    } else if (PyDict_SetItem(parent.container.ptr(), parent.key.ptr(), held.ptr()) != 0) {
+      throw nb::python_error();
+    }
+  }
+
+  std::vector<Open> open_;
+  nb::object result_;
+  PythonValues names_;
+};
 
 // The members a subnet row is read for, and nothing else of the dict.
 cbw::SubnetRow subnet_row_of(PyObject* dict) {
@@ -382,6 +456,19 @@ struct type_caster<json::Value> {
   }
   static handle from_cpp(const json::Value& value, rv_policy, cleanup_list*) noexcept {
     return made([&] { return PythonValues().value(value); });
+  }
+};
+
+// A decoded document: Python objects are built straight from it.
+template <>
+struct type_caster<json::Document> {
+  BURN_WATCH_CASTER(json::Document, const_name("JsonValue"))
+  static handle from_cpp(const json::Document& document, rv_policy, cleanup_list*) noexcept {
+    return made([&] {
+      PythonBuilder builder;
+      document.emit(builder);
+      return builder.take().release().ptr();
+    });
   }
 };
 
@@ -794,7 +881,7 @@ NB_MODULE(burn_watch, m) {
         nb::sig("def with_retries(path: str, params: dict[str, JsonValue], auth: str, *, "
                 "max_retries: int = 6) -> dict[str, JsonValue]"),
         "http_get_json, retried with growing pauses while the service refuses for rate limit.");
-  m.def("fetch_all_subnets_latest", &cbw::fetch_all_subnets_latest, waits, "auth"_a,
+  m.def("fetch_all_subnets_latest", &cbw::fetch_all_subnets_latest_document, waits, "auth"_a,
         nb::sig("def fetch_all_subnets_latest(auth: str) "
                 "-> list[dict[str, JsonValue]] | dict[str, JsonValue]"),
         "Every subnet's latest row, or {'error': 'no_subnet_rows', 'response': payload}.");

@@ -43,6 +43,8 @@ json::Value error_payload(const http::Response& response) {
 }  // namespace
 
 json::Value payload_from_response(const http::Response& response, const json::RowProjection* rows) {
+  // Rows kept from an earlier answer (one refused for rate limit) never stand for this one's.
+  if (rows && rows->whole_rows) rows->whole_rows->reset();
   utf8::require_valid(response.body);
   return response.is_success() ? success_payload(response.body, rows) : error_payload(response);
 }

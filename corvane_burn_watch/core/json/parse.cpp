@@ -295,11 +295,38 @@ Value decode_with_reader(std::string_view text, const RowProjection* rows) {
   return builder.take_root();
 }
 
+// The rows of a value decoded whole, cut down as `rows` asks; the list itself
+// goes whole to rows.whole_rows.
+void keep_whole_rows(Value& value, const RowProjection& rows) {
+  Object* top = value.as_object();
+  Value* list = top ? top->find(rows.list_key) : nullptr;
+  if (!list || !list->is_list()) return;
+  Array projected;
+  projected.reserve(list->as_list()->size());
+  for (const Value& item : *list->as_list()) {
+    const Object* row = item.as_object();
+    if (!row) {
+      projected.push_back(item);
+      continue;
+    }
+    Object kept;
+    for (const Member& member : *row)
+      if (std::find(rows.keep.begin(), rows.keep.end(), member.key) != rows.keep.end())
+        kept.append(member.key, member.value);
+    projected.push_back(std::move(kept));
+  }
+  *rows.whole_rows = Document(std::move(*list));
+  *list = std::move(projected);
+}
+
 // simdjson takes nearly every text a service sends, several times faster;
 // what it does not take, the reader decides.
 Value decode(std::string_view text, const RowProjection* rows) {
   if (std::optional<Value> fast = fast_decode(text, rows)) return *std::move(fast);
-  return decode_with_reader(text, rows);
+  if (!rows || !rows->whole_rows) return decode_with_reader(text, rows);
+  Value value = decode_with_reader(text, nullptr);
+  keep_whole_rows(value, *rows);
+  return value;
 }
 
 }  // namespace

@@ -1,9 +1,12 @@
 #pragma once
-// JSON decoding into the value model, on RapidJSON's SAX reader.
+// JSON decoding into the value model: simdjson for what it takes as it stands,
+// RapidJSON's SAX reader for everything else.
+#include <optional>
 #include <span>
 #include <string_view>
 
 #include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/json/document.hpp"
 #include "corvane_burn_watch/core/json/value.hpp"
 
 namespace corvane_burn_watch::json {
@@ -22,9 +25,13 @@ Value parse(std::string_view text);
 
 // Members to keep in the rows of a list: the objects held in the list under
 // `list_key` of the top-level object keep only the members named in `keep`.
+// With `whole_rows`, that list is also kept whole there, as the decoder holds
+// it, for a host that builds its own values from the rows (left as it is when
+// the member is no list).
 struct RowProjection {
   std::string_view list_key;
   std::span<const std::string_view> keep;
+  std::optional<Document>* whole_rows = nullptr;
 };
 
 // parse(), for a caller that reads only some members of each row: the other
