@@ -33,7 +33,8 @@ std::optional<std::string> read_regular_file(const std::string& path) {
   struct stat info {};
   if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return std::nullopt;
   std::string content;
-  content.reserve(static_cast<std::size_t>(info.st_size));
+  // With room after it, the decoder reads the content where it lies.
+  content.reserve(static_cast<std::size_t>(info.st_size) + json::kReadAhead);
   char buffer[1 << 16];
   for (;;) {
     ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -64,7 +65,7 @@ BurnMap load_burn_state(const std::string& path) {
   utf8::require_valid(*content);
   Value document;
   try {
-    document = json::parse(*content);
+    document = json::parse_held(*content);
   } catch (const json::SyntaxError&) {
     return {};
   }

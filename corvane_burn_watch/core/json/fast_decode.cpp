@@ -167,13 +167,16 @@ void emit_value(const Value& value, Sink& sink) {
 
 }  // namespace
 
-std::optional<Value> fast_decode(std::string_view text, const RowProjection* rows) {
+static_assert(kReadAhead >= simdjson::SIMDJSON_PADDING);
+
+std::optional<Value> fast_decode(std::string_view text, bool padded, const RowProjection* rows) {
   const bool keeps_rows = rows && rows->whole_rows;
   if (text.size() > kKeptParserText && !keeps_rows) return std::nullopt;
   std::unique_ptr<dom::parser> parser = take_parser(text.size());
   dom::element document;
-  // The parser copies the text into its own padded buffer, which it keeps.
-  if (parser->parse(text.data(), text.size(), true).get(document) != simdjson::SUCCESS) {
+  // Unless there is room to read past its end, the parser copies the text
+  // into a padded buffer of its own, which it keeps.
+  if (parser->parse(text.data(), text.size(), !padded).get(document) != simdjson::SUCCESS) {
     give_back(std::move(parser));
     return std::nullopt;
   }

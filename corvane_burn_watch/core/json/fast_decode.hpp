@@ -21,7 +21,9 @@ namespace corvane_burn_watch::json {
 // RapidJSON reader then decides, so each refusal and its message are the
 // reader's. With rows->whole_rows, texts of any size are taken, and the row
 // list is kept there as decoded.
-std::optional<Value> fast_decode(std::string_view text, const RowProjection* rows);
+// `padded`: kReadAhead bytes after the text may be read, so it is decoded
+// where it lies.
+std::optional<Value> fast_decode(std::string_view text, bool padded, const RowProjection* rows);
 
 // A decoded document and the value kept of it. The parser holds the decoded
 // form; it goes back to its thread for the next text when it is small.

@@ -321,22 +321,34 @@ void keep_whole_rows(Value& value, const RowProjection& rows) {
 
 // simdjson takes nearly every text a service sends, several times faster;
 // what it does not take, the reader decides.
-Value decode(std::string_view text, const RowProjection* rows) {
-  if (std::optional<Value> fast = fast_decode(text, rows)) return *std::move(fast);
+Value decode(std::string_view text, bool padded, const RowProjection* rows) {
+  if (std::optional<Value> fast = fast_decode(text, padded, rows)) return *std::move(fast);
   if (!rows || !rows->whole_rows) return decode_with_reader(text, rows);
   Value value = decode_with_reader(text, nullptr);
   keep_whole_rows(value, *rows);
   return value;
 }
 
+bool padded(const std::string& text) {
+  return text.capacity() - text.size() >= kReadAhead;
+}
+
 }  // namespace
 
 Value parse(std::string_view text) {
-  return decode(text, nullptr);
+  return decode(text, false, nullptr);
 }
 
 Value parse(std::string_view text, const RowProjection& rows) {
-  return decode(text, &rows);
+  return decode(text, false, &rows);
+}
+
+Value parse_held(const std::string& text) {
+  return decode(text, padded(text), nullptr);
+}
+
+Value parse_held(const std::string& text, const RowProjection& rows) {
+  return decode(text, padded(text), &rows);
 }
 
 Value parse_with_reader(std::string_view text, const RowProjection* rows) {

@@ -1,8 +1,10 @@
 #pragma once
 // JSON decoding into the value model: simdjson for what it takes as it stands,
 // RapidJSON's SAX reader for everything else.
+#include <cstddef>
 #include <optional>
 #include <span>
+#include <string>
 #include <string_view>
 
 #include "corvane_burn_watch/core/errors.hpp"
@@ -39,6 +41,16 @@ struct RowProjection {
 // refused, with the same message, exactly as by parse(), and the result is
 // what parse() gives with those members left out.
 Value parse(std::string_view text, const RowProjection& rows);
+
+// How much spare capacity a string needs after its text for parse_held() to
+// decode the text where it lies instead of from a copy.
+inline constexpr std::size_t kReadAhead = 64;
+
+// parse() of a text held in a string: decoded where it lies, without a copy,
+// when the string's capacity leaves kReadAhead bytes after it (reserve that
+// much when reading a large answer or file into a string).
+Value parse_held(const std::string& text);
+Value parse_held(const std::string& text, const RowProjection& rows);
 
 // parse() by the RapidJSON reader alone (`rows` may be null): what parse()
 // gives for every text, the fast way or not. For checks that the two agree.
