@@ -48,8 +48,8 @@ struct UnicodeDecodeError : ValueError {
 // [start, end) are the code point positions of the surrogates that stopped it.
 struct UnicodeEncodeError : ValueError {
   UnicodeEncodeError(std::string text, std::size_t start, std::size_t end)
-      : ValueError("'utf-8' codec can't encode the character at position " +
-                   std::to_string(start) + ": surrogates not allowed"),
+      : ValueError("'utf-8' codec can't encode the character at position " + std::to_string(start) +
+                   ": surrogates not allowed"),
         text(std::move(text)),
         start(start),
         end(end) {}
