@@ -80,8 +80,9 @@ json::Integer integer_of(PyObject* number) {
     if (small == -1 && PyErr_Occurred()) throw nb::python_error();
     return json::Integer::from(small);
   }
-  nb::object exact = nb::steal(checked(PyNumber_Long(number)));  // int subclasses: plain digits
-  return json::Integer{text_of(nb::steal(checked(PyObject_Str(exact.ptr()))).ptr())};
+  // int's own repr: an int subclass's methods (which could run any code, even
+  // change the container being read) are never called.
+  return json::Integer{text_of(nb::steal(checked(PyLong_Type.tp_repr(number))).ptr())};
 }
 
 // Python objects -> the value model. `depth` counts the containers around
@@ -443,6 +444,8 @@ handle made(F&& make) noexcept {
     e.restore();
   } catch (const cbw::RecursionError& e) {
     PyErr_SetString(PyExc_RecursionError, e.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
   }
   return handle();
 }
