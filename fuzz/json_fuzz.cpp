@@ -2,13 +2,16 @@
 //
 // Any bytes: text that is not UTF-8 must be refused by the UTF-8 check (and
 // agree with an independent check); valid text either decodes or raises
-// SyntaxError, nothing else, and the same as the RapidJSON reader alone gives
-// (simdjson decodes what it takes first). A decoded value written as one-line JSON must be
-// pure ASCII and decode to the same value; the indented, sorted layout must
-// decode to a value with the same indented, sorted layout. A decode that keeps
-// only some row members must accept and refuse the
-// same texts and give the full decode with the other row members left out.
+// SyntaxError, nothing else, and as the RapidJSON reader alone does (simdjson
+// decodes what it takes first), but for numbers whose exponent is beyond a
+// double's, which only simdjson reads (as Python's json does). A decoded value
+// written as one-line JSON must be pure ASCII and decode to the same value;
+// the indented, sorted layout must decode to a value with the same indented,
+// sorted layout. A decode that keeps only some row members must accept and
+// refuse the same texts and give the full decode with the other row members
+// left out.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -116,13 +119,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     }
     return 0;
   }
-  const json::Value by_reader = json::parse_with_reader(bytes, nullptr);
-  FUZZ_CHECK(json::write_one_line(by_reader) == json::write_one_line(value),
-             fuzz::printable(bytes));
-  if (!holds_nan(value)) {
-    FUZZ_CHECK(by_reader == value, fuzz::printable(bytes));
-    FUZZ_CHECK(json::parse_with_reader(bytes, &kRows) == json::parse(bytes, kRows),
+  std::optional<json::Value> by_reader;
+  try {
+    by_reader = json::parse_with_reader(bytes, nullptr);
+  } catch (const json::SyntaxError& e) {
+    // The one known difference: the reader refuses a number whose exponent
+    // is beyond a double's (0E644), which simdjson reads as Python's json
+    // does (0.0). Anything else the reader refuses, simdjson must refuse too.
+    FUZZ_CHECK(std::string_view(e.what()).starts_with("Number too big to be stored in double"),
                fuzz::printable(bytes));
+  }
+  if (by_reader) {
+    FUZZ_CHECK(json::write_one_line(*by_reader) == json::write_one_line(value),
+               fuzz::printable(bytes));
+    if (!holds_nan(value)) {
+      FUZZ_CHECK(*by_reader == value, fuzz::printable(bytes));
+      FUZZ_CHECK(json::parse_with_reader(bytes, &kRows) == json::parse(bytes, kRows),
+                 fuzz::printable(bytes));
+    }
   }
   if (!holds_nan(value))
     FUZZ_CHECK(json::parse(bytes, kRows) == projected_by_hand(value), fuzz::printable(bytes));
