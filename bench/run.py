@@ -280,6 +280,10 @@ def print_report(
         )
         row("  fastest cycle, CPU ms", [ms(cycle[(i, n, where)]["cpu_min"]) for i, n in columns])
         row(
+            "  in user space (user CPU), mean ms",
+            [ms(cycle[(i, n, where)]["user_mean"]) for i, n in columns],
+        )
+        row(
             "  in the kernel (system CPU), mean ms",
             [ms(cycle[(i, n, where)]["kernel_mean"]) for i, n in columns],
         )
@@ -316,13 +320,18 @@ def print_report(
         f"{imp['lib']['cpu'] * 1e3:.2f} ms CPU; the plain-Python pipeline (json, urllib) "
         f"{imp['py']['wall'] * 1e3:.2f} ms wall, {imp['py']['cpu'] * 1e3:.2f} ms CPU"
     )
-    ratios = {}
+    ratios, user_ratios = {}, {}
     for where in state_dirs:
         for n in SIZES:
             ratios[(n, where)] = cycle[("py", n, where)]["cpu"] / cycle[("lib", n, where)]["cpu"]
+            user_ratios[(n, where)] = (
+                cycle[("py", n, where)]["user_mean"] / cycle[("lib", n, where)]["user_mean"]
+            )
         print(
             f"plain Python / library, full cycle CPU, {_place(where)}: "
             + ", ".join(f"{n:,} subnets {ratios[(n, where)]:.1f}x" for n in SIZES)
+            + "; user CPU alone: "
+            + ", ".join(f"{n:,} subnets {user_ratios[(n, where)]:.1f}x" for n in SIZES)
         )
         # The kernel's work (three fresh connections, the answer's bytes, the
         # synced state file) is the same whoever asks for it: even a library
@@ -362,9 +371,9 @@ def print_report(
             both({w: f"{c * 1e3:.3f} ms" for w, c in small_cpu.items()}),
         ),
         (
-            f"1,024-subnet cycle at least {MIN_SPEEDUP:.0f}x less CPU than plain Python",
-            {w: ratios[(small, w)] >= MIN_SPEEDUP for w in state_dirs},
-            both({w: f"{ratios[(small, w)]:.1f}x" for w in state_dirs}),
+            f"1,024-subnet cycle at least {MIN_SPEEDUP:.0f}x less user CPU than plain Python",
+            {w: user_ratios[(small, w)] >= MIN_SPEEDUP for w in state_dirs},
+            both({w: f"{user_ratios[(small, w)]:.1f}x" for w in state_dirs}),
         ),
         (
             "growth to 100,000 subnets no worse than n log n",

@@ -79,10 +79,10 @@ def measure_cycle(impl: str, seed_path: str, reps: int, state_dir: str) -> None:
         state = os.path.join(directory, "burn_state.json")
         baseline = _peak_rss_kib()
         cpu_times, wall_times = [], []
-        kernel_time = 0.0
+        kernel_time = user_time = 0.0
         for rep in range(reps + 1):  # the first one warms up and is not counted
             Path(state).write_bytes(seed)  # the state the previous cycle left
-            before = resource.getrusage(resource.RUSAGE_SELF).ru_stime
+            before = resource.getrusage(resource.RUSAGE_SELF)
             cpu, wall, code = _timed(
                 lambda: pipeline.run_burn_watch_once(
                     state_path=state,
@@ -93,18 +93,21 @@ def measure_cycle(impl: str, seed_path: str, reps: int, state_dir: str) -> None:
             )
             if code != 0:
                 raise SystemExit(f"watch cycle returned {code}")
-            after = resource.getrusage(resource.RUSAGE_SELF).ru_stime
+            after = resource.getrusage(resource.RUSAGE_SELF)
             if rep:
                 cpu_times.append(cpu)
                 wall_times.append(wall)
-                kernel_time += after - before
+                kernel_time += after.ru_stime - before.ru_stime
+                user_time += after.ru_utime - before.ru_utime
         _report(
             {
                 "cpu": statistics.median(cpu_times),
                 # The kernel's share: sockets, the loopback TCP stack, the file
-                # writes and syncs. Linux splits CPU time between user and system
-                # by sampling, so only a mean over many cycles is meaningful.
+                # writes and syncs; the rest is user space, the code's own. Linux
+                # splits CPU time between user and system by sampling, so only a
+                # mean over many cycles is meaningful.
                 "kernel_mean": kernel_time / reps,
+                "user_mean": user_time / reps,
                 "cpu_min": min(cpu_times),
                 "wall": statistics.median(wall_times),
                 "baseline_rss_kib": baseline,

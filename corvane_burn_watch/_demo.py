@@ -21,7 +21,6 @@ from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
-    from ._cli import ChatArguments
     from .simulator.json_document import JsonValue
     from .simulator.telegram_sink import SentMessage
 
@@ -198,10 +197,11 @@ def run_demo(args: argparse.Namespace) -> int:
             f"Messages the chat receives are printed below; the library's own log lines "
             f'("[burn] ...") go to standard error.'
         )
-        telegram: ChatArguments = {"burn_token": BOT_TOKEN, "burn_chat_id": CHAT_ID}
 
         _narrate("startup snapshot: every subnet's rate becomes the baseline and is posted")
-        failures += burn_watch.run_burn_startup_snapshot(state_path=state_file, **telegram)
+        failures += burn_watch.run_burn_startup_snapshot(
+            state_path=state_file, burn_token=BOT_TOKEN, burn_chat_id=CHAT_ID
+        )
         for cycle in range(1, args.cycles + 1):
             step = STEPS[(cycle - 1) % len(STEPS)]
             time.sleep(args.seconds_between)
@@ -210,7 +210,10 @@ def run_demo(args: argparse.Namespace) -> int:
             _narrate(f"watch cycle {cycle} of {args.cycles}: {step.story}")
             sent_before = chat.received
             failures += burn_watch.run_burn_watch_once(
-                state_path=state_file, threshold=THRESHOLD, **telegram
+                state_path=state_file,
+                threshold=THRESHOLD,
+                burn_token=BOT_TOKEN,
+                burn_chat_id=CHAT_ID,
             )
             if chat.received == sent_before:
                 _print("(no message)")

@@ -1,201 +1,599 @@
-// The Python binding: converts values, maps errors, releases the GIL around
-// every call into the core and installs the host seams. No logic lives here.
+// The Python binding: type casters between Python objects and the library's
+// types, the exception translation, and one definition per operation. Every
+// rule is the core's; the casters only convert.
+//
+// Texts: the library holds text as UTF-8 in which a lone surrogate, which a
+// Python str may hold, is written as its own three bytes (what Python's
+// "surrogatepass" error handler writes), and so texts go back and forth.
+//
+// Nesting: a value nested deeper than json::kMaxDepth raises RecursionError
+// while it is converted, on any thread, before the core sees it.
 #include <nanobind/nanobind.h>
+#include <nanobind/operators.h>
 #include <nanobind/stl/optional.h>
-#include <nanobind/stl/pair.h>
-#include <nanobind/stl/string.h>
-#include <nanobind/stl/string_view.h>
-#include <nanobind/stl/tuple.h>
 #include <nanobind/stl/vector.h>
 
+#include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
-#include <cmath>
+#include <cstdint>
+#include <exception>
 #include <memory>
+#include <span>
+#include <string>
 #include <string_view>
-#include <unordered_map>
 #include <utility>
 
 #include "corvane_burn_watch/burn_watch.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
-#include "corvane_burn_watch/core/text/python_text.hpp"
 
 namespace nb = nanobind;
 using namespace nb::literals;
 namespace cbw = corvane_burn_watch;
 namespace json = corvane_burn_watch::json;
+namespace host = corvane_burn_watch::host;
 
 namespace {
 
-// ---- Values ------------------------------------------------------------------
+// ---- Conversions of values ---------------------------------------------------
 
-json::Value to_value(nb::handle obj);
+// A new reference from the C API, or the Python error it set.
+PyObject* checked(PyObject* created) {
+  if (created == nullptr) throw nb::python_error();
+  return created;
+}
 
-json::Object to_object(nb::handle obj) {
+// A str's text: its UTF-8 (which Python keeps with the str), or, for a str
+// holding lone surrogates, their "surrogatepass" bytes in `storage`.
+std::string_view text_of(PyObject* str, std::string& storage) {
+  Py_ssize_t size = 0;
+  if (const char* data = PyUnicode_AsUTF8AndSize(str, &size))
+    return std::string_view(data, static_cast<std::size_t>(size));
+  if (!PyErr_ExceptionMatches(PyExc_UnicodeEncodeError)) throw nb::python_error();
+  PyErr_Clear();
+  nb::object bytes = nb::steal(checked(PyUnicode_AsEncodedString(str, "utf-8", "surrogatepass")));
+  storage.assign(PyBytes_AS_STRING(bytes.ptr()),
+                 static_cast<std::size_t>(PyBytes_GET_SIZE(bytes.ptr())));
+  return storage;
+}
+
+std::string text_of(PyObject* str) {
+  std::string storage;
+  std::string_view text = text_of(str, storage);
+  return storage.empty() ? std::string(text) : std::move(storage);
+}
+
+PyObject* str_from(std::string_view text) {
+  return checked(
+      PyUnicode_DecodeUTF8(text.data(), static_cast<Py_ssize_t>(text.size()), "surrogatepass"));
+}
+
+const char* type_name(PyObject* object) {
+  return Py_TYPE(object)->tp_name;
+}
+
+json::Integer integer_of(PyObject* number) {
+  int overflow = 0;
+  const long long small = PyLong_AsLongLongAndOverflow(number, &overflow);
+  if (!overflow) {
+    if (small == -1 && PyErr_Occurred()) throw nb::python_error();
+    return json::Integer::from(small);
+  }
+  // int's own repr: an int subclass's methods (which could run any code, even
+  // change the container being read) are never called.
+  return json::Integer{text_of(nb::steal(checked(PyLong_Type.tp_repr(number))).ptr())};
+}
+
+// Python objects -> the value model. `depth` counts the containers around
+// the object being converted.
+json::Value value_of(PyObject* object, std::size_t depth);
+
+void enter_container(std::size_t depth) {
+  if (depth >= json::kMaxDepth)
+    throw cbw::RecursionError("a value nested more than " + std::to_string(json::kMaxDepth) +
+                              " levels deep cannot be converted");
+}
+
+json::Object object_of(PyObject* dict, std::size_t depth) {
+  enter_container(depth);
   json::Object out;
-  out.reserve(static_cast<std::size_t>(PyDict_Size(obj.ptr())));
-  for (auto [key, value] : nb::borrow<nb::dict>(obj)) {
-    if (!nb::isinstance<nb::str>(key))
-      throw cbw::TypeError("mapping keys must be str, not " +
-                           std::string(nb::type_name(key.type()).c_str()));
-    out.append(nb::cast<std::string>(key), to_value(value));  // dict keys are unique
+  out.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+  Py_ssize_t position = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(dict, &position, &key, &value)) {
+    if (!PyUnicode_Check(key))
+      throw cbw::TypeError(std::string("mapping keys must be str, not ") + type_name(key));
+    out.append(text_of(key), value_of(value, depth + 1));  // dict keys are unique
   }
   return out;
 }
 
-json::Value to_value(nb::handle obj) {
-  if (obj.is_none()) return nullptr;
-  if (PyBool_Check(obj.ptr())) return obj.ptr() == Py_True;
-  if (PyLong_Check(obj.ptr())) {
-    int overflow = 0;
-    long long small = PyLong_AsLongLongAndOverflow(obj.ptr(), &overflow);
-    if (!overflow) {
-      if (small == -1 && PyErr_Occurred()) throw nb::python_error();
-      return json::Integer::from(small);
-    }
-    return json::Integer{nb::cast<std::string>(nb::str(nb::steal(PyNumber_Long(obj.ptr()))))};
-  }
-  if (PyFloat_Check(obj.ptr())) return PyFloat_AS_DOUBLE(obj.ptr());
-  if (PyUnicode_Check(obj.ptr())) return nb::cast<std::string>(obj);
-  if (PyDict_Check(obj.ptr())) return to_object(obj);
-  if (PyList_Check(obj.ptr()) || PyTuple_Check(obj.ptr())) {
+json::Value value_of(PyObject* object, std::size_t depth) {
+  if (object == Py_None) return nullptr;
+  if (object == Py_True) return true;
+  if (object == Py_False) return false;
+  if (PyUnicode_Check(object)) return text_of(object);
+  if (PyFloat_Check(object)) return PyFloat_AS_DOUBLE(object);
+  if (PyLong_Check(object)) return integer_of(object);
+  if (PyDict_Check(object)) return object_of(object, depth);
+  if (PyList_Check(object) || PyTuple_Check(object)) {
+    enter_container(depth);
+    PyObject* const* items = PySequence_Fast_ITEMS(object);
+    const Py_ssize_t size = PySequence_Fast_GET_SIZE(object);
     json::Array out;
-    nb::sequence seq = nb::borrow<nb::sequence>(obj);
-    out.reserve(nb::len(seq));
-    for (nb::handle item : seq) out.push_back(to_value(item));
+    out.reserve(static_cast<std::size_t>(size));
+    for (Py_ssize_t i = 0; i < size; ++i) out.push_back(value_of(items[i], depth + 1));
     return out;
   }
-  throw cbw::TypeError("a value of type " + std::string(nb::type_name(obj.type()).c_str()) +
+  throw cbw::TypeError(std::string("a value of type ") + type_name(object) +
                        " cannot be represented as JSON");
 }
 
-// Builds the Python objects of one returned value. Like Python's own JSON
-// decoder it makes each distinct member name once: the rows of an answer all
-// carry the same dozen names, and a shared str also keeps its hash.
+// The value model -> Python objects, the way Python's own decoder builds
+// them: each member name that repeats from row to row becomes one str, kept
+// in a small cache (a shared str also keeps its hash).
 class PythonValues {
  public:
-  nb::object from(const json::Value& value) {
+  PythonValues() = default;
+  PythonValues(const PythonValues&) = delete;
+  PythonValues& operator=(const PythonValues&) = delete;
+  ~PythonValues() {
+    for (Slot& slot : names_) Py_XDECREF(slot.name);
+  }
+
+  PyObject* value(const json::Value& value, std::size_t depth = 0) {
     using Kind = json::Value::Kind;
     switch (value.kind()) {
       case Kind::null:
-        return nb::none();
+        return Py_NewRef(Py_None);
       case Kind::boolean:
-        return nb::bool_(*value.as_bool());
+        return Py_NewRef(*value.as_bool() ? Py_True : Py_False);
       case Kind::integer:
-        return from(*value.as_integer());
+        return integer(*value.as_integer());
       case Kind::number:
-        return nb::float_(*value.as_double());
+        return checked(PyFloat_FromDouble(*value.as_double()));
       case Kind::text:
-        return nb::str(value.as_text()->data(), value.as_text()->size());
+        return str_from(*value.as_text());
       case Kind::list:
-        return from(*value.as_list());
+        return list(*value.as_list(), depth);
       case Kind::object:
-        return from(*value.as_object());
+        return object(*value.as_object(), depth);
     }
-    return nb::none();
+    return Py_NewRef(Py_None);
   }
 
-  nb::dict from(const json::Object& object) {
-    nb::dict out;
-    for (const json::Member& member : object)
-      if (PyDict_SetItem(out.ptr(), name(member.key).ptr(), from(member.value).ptr()) != 0)
-        throw nb::python_error();
-    return out;
+  PyObject* object(const json::Object& object, std::size_t depth = 0) {
+    enter_container(depth);
+    nb::object out = nb::steal(checked(PyDict_New()));
+    for (const json::Member& member : object) {
+      nb::object key = nb::steal(name(member.key));
+      nb::object item = nb::steal(value(member.value, depth + 1));
+      if (PyDict_SetItem(out.ptr(), key.ptr(), item.ptr()) != 0) throw nb::python_error();
+    }
+    return out.release().ptr();
+  }
+
+  // The str of a member name (a new reference): from the cache when the name has been seen
+  // (looked for in a few slots from its hash), else made and kept in a free
+  // slot there, if any.
+  PyObject* name(std::string_view key) {
+    std::uint32_t hash = 2166136261u;  // FNV-1a
+    for (unsigned char c : key) hash = (hash ^ c) * 16777619u;
+    Slot* free = nullptr;
+    for (std::size_t probe = 0; probe < 4; ++probe) {
+      Slot& slot = names_[(hash + probe) % names_.size()];
+      if (slot.name == nullptr) {
+        free = &slot;
+        break;
+      }
+      if (slot.key == key) return Py_NewRef(slot.name);
+    }
+    PyObject* made = str_from(key);
+    if (free != nullptr) *free = {key, Py_NewRef(made)};
+    return made;
   }
 
  private:
-  nb::object from(const json::Integer& integer) {
+  static PyObject* integer(const json::Integer& integer) {
     const std::string& digits = integer.digits;
     long long small = 0;
     // Up to 18 digits always fits a long long; longer ones go through Python's own reader.
     if (digits.size() <= 18 &&
         std::from_chars(digits.data(), digits.data() + digits.size(), small).ec == std::errc())
-      return nb::steal(checked(PyLong_FromLongLong(small)));
-    return nb::steal(checked(PyLong_FromString(digits.c_str(), nullptr, 10)));
+      return checked(PyLong_FromLongLong(small));
+    return checked(PyLong_FromString(digits.c_str(), nullptr, 10));
   }
 
-  nb::list from(const json::Array& items) {
-    nb::list out = nb::steal<nb::list>(checked(PyList_New(static_cast<Py_ssize_t>(items.size()))));
+  PyObject* list(const json::Array& items, std::size_t depth) {
+    enter_container(depth);
+    nb::object out = nb::steal(checked(PyList_New(static_cast<Py_ssize_t>(items.size()))));
     for (std::size_t i = 0; i < items.size(); ++i)
-      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), from(items[i]).release().ptr());
-    return out;
-  }
-
-  // A new reference from the C API, or the Python error it set (MemoryError).
-  static PyObject* checked(PyObject* created) {
-    if (created == nullptr) throw nb::python_error();
-    return created;
-  }
-
-  const nb::str& name(const std::string& key) {
-    auto [entry, added] = names_.try_emplace(key);
-    if (added) entry->second = nb::str(key.data(), key.size());
-    return entry->second;
+      PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i), value(items[i], depth + 1));
+    return out.release().ptr();
   }
 
   // Views into the value being converted, which outlives this object.
-  std::unordered_map<std::string_view, nb::str> names_;
+  struct Slot {
+    std::string_view key;
+    PyObject* name = nullptr;
+  };
+
+  std::array<Slot, 128> names_;
 };
 
-nb::object from_value(const json::Value& value) {
-  return PythonValues().from(value);
+// The burn map's members as plain str pairs: its ids are all different, so
+// there is nothing to share.
+PyObject* burn_map_to_python(const cbw::BurnMap& burns) {
+  nb::object out = nb::steal(checked(PyDict_New()));
+  for (const json::Member& member : burns) {
+    nb::object key = nb::steal(str_from(member.key));
+    const std::string* text = member.value.as_text();
+    nb::object item = nb::steal(text ? str_from(*text) : PythonValues().value(member.value, 1));
+    if (PyDict_SetItem(out.ptr(), key.ptr(), item.ptr()) != 0) throw nb::python_error();
+  }
+  return out.release().ptr();
 }
 
-nb::dict from_object(const json::Object& object) {
-  return PythonValues().from(object);
-}
-
-const std::string& burn_text(const json::Value& burn) {
-  if (const std::string* text = burn.as_text()) return *text;
-  throw cbw::TypeError(std::string("a burn value must be str, not ") + burn.kind_name());
-}
-
-cbw::ChangeList to_changes(nb::handle changes) {
-  json::Value list = to_value(changes);
-  cbw::ChangeList out;
-  for (const json::Value& change : *list.as_list()) {
-    const json::Array* items = change.as_list();
-    if (!items)
-      throw cbw::TypeError(std::string("a change must be a sequence of 3 items, not ") +
-                           change.kind_name());
-    if (items->size() != 3)
-      throw cbw::ValueError(
-          "a change must hold exactly 3 items (subnet id, old burn, new burn), got " +
-          std::to_string(items->size()));
-    out.push_back({cbw::python_text::plain_text((*items)[0]), burn_text((*items)[1]),
-                   burn_text((*items)[2])});
+cbw::BurnMap burn_map_of(PyObject* dict) {
+  cbw::BurnMap out;
+  out.reserve(static_cast<std::size_t>(PyDict_GET_SIZE(dict)));
+  Py_ssize_t position = 0;
+  PyObject *key, *value;
+  while (PyDict_Next(dict, &position, &key, &value)) {
+    if (!PyUnicode_Check(key))
+      throw cbw::TypeError(std::string("mapping keys must be str, not ") + type_name(key));
+    out.append(text_of(key),
+               PyUnicode_Check(value) ? json::Value(text_of(value)) : value_of(value, 1));
   }
   return out;
 }
 
-std::vector<cbw::SubnetRow> to_rows(nb::handle rows) {
-  json::Value list = to_value(rows);
-  std::vector<cbw::SubnetRow> out;
-  for (json::Value& row : *list.as_list())
-    out.push_back(cbw::SubnetRow::from_value(std::move(row), "a subnet row"));
-  return out;
+// Python objects straight from a decoded document, event by event, with
+// member names cached as PythonValues does.
+class PythonBuilder final : public json::Sink {
+ public:
+  void null() override { add(Py_NewRef(Py_None)); }
+  void boolean(bool value) override { add(Py_NewRef(value ? Py_True : Py_False)); }
+  void integer(std::int64_t value) override {
+    add(checked(PyLong_FromLongLong(static_cast<long long>(value))));
+  }
+  void big_integer(std::string_view digits) override {
+    add(checked(PyLong_FromString(std::string(digits).c_str(), nullptr, 10)));
+  }
+  void number(double value) override { add(checked(PyFloat_FromDouble(value))); }
+  void text(std::string_view value) override { add(str_from(value)); }
+  void begin_list(std::size_t size) override {
+    open(checked(PyList_New(static_cast<Py_ssize_t>(size))), size);
+  }
+  void end_list() override {
+    Open& list = open_.back();
+    // A size given too large (simdjson caps what it counts) leaves slots to drop.
+    if (list.filled < list.size &&
+        PyList_SetSlice(list.container.ptr(), static_cast<Py_ssize_t>(list.filled),
+                        static_cast<Py_ssize_t>(list.size), nullptr) != 0)
+      throw nb::python_error();
+    close();
+  }
+  void begin_object(std::size_t) override { open(checked(PyDict_New()), 0); }
+  void key(std::string_view name) override { open_.back().key = nb::steal(names_.name(name)); }
+  void end_object() override { close(); }
+
+  nb::object take() { return std::move(result_); }
+
+ private:
+  struct Open {
+    nb::object container;
+    std::size_t size = 0;    // slots made for a list
+    std::size_t filled = 0;  // items in a list
+    nb::object key;          // the member being read, in a dict
+  };
+
+  void open(PyObject* container, std::size_t size) {
+    open_.push_back(Open{nb::steal(container), size, 0, {}});
+  }
+  void close() {
+    nb::object done = std::move(open_.back().container);
+    open_.pop_back();
+    add(done.release().ptr());
+  }
+  // Takes the new reference `item`.
+  void add(PyObject* item) {
+    nb::object held = nb::steal(item);
+    if (open_.empty()) {
+      result_ = std::move(held);
+      return;
+    }
+    Open& parent = open_.back();
+    if (PyList_Check(parent.container.ptr())) {
+      if (parent.filled < parent.size)
+        PyList_SET_ITEM(parent.container.ptr(), static_cast<Py_ssize_t>(parent.filled),
+                        held.release().ptr());
+      else if (PyList_Append(parent.container.ptr(), held.ptr()) != 0)
+        throw nb::python_error();
+      parent.size = std::max(parent.size, ++parent.filled);
+    } else if (PyDict_SetItem(parent.container.ptr(), parent.key.ptr(), held.ptr()) != 0) {
+      throw nb::python_error();
+    }
+  }
+
+  std::vector<Open> open_;
+  nb::object result_;
+  PythonValues names_;
+};
+
+// The members a subnet row is read for, and nothing else of the dict.
+cbw::SubnetRow subnet_row_of(PyObject* dict) {
+  static const auto names = [] {
+    std::array<PyObject*, cbw::SubnetRow::kFields.size()> interned{};
+    for (std::size_t i = 0; i < interned.size(); ++i)
+      interned[i] = checked(PyUnicode_InternFromString(
+          std::string(cbw::SubnetRow::kFields[i].first).c_str()));  // kept for the process
+    return interned;
+  }();
+  cbw::SubnetRow row;
+  for (std::size_t i = 0; i < names.size(); ++i)
+    if (PyObject* member = PyDict_GetItemWithError(dict, names[i]))
+      row.*cbw::SubnetRow::kFields[i].second = value_of(member, 1);
+    else if (PyErr_Occurred())
+      throw nb::python_error();
+  return row;
 }
 
-// A delivery result as the (ok, detail) pair a host unpacks.
-std::pair<bool, std::string> as_pair(cbw::DeliveryResult result) {
-  return {result.ok, std::move(result.detail)};
-}
+}  // namespace
 
-// Runs `f` with the GIL released: every call into the core goes through here,
-// so a host's other threads keep running while the library waits.
+// ---- Type casters -------------------------------------------------------------
+//
+// A caster's from_python may not throw: it answers only whether the object is
+// of the right kind. Conversions that can fail for other reasons (a value too
+// deeply nested, a key that is no str, a change of the wrong length) record
+// what they threw, and the caster throws it again when the call takes the
+// value, where the exception translator makes it the matching Python error.
+
+namespace nanobind::detail {
+
+template <class T>
+struct converted {
+  T value{};
+  std::exception_ptr failure;
+
+  template <class Convert>
+  bool convert(Convert&& convert) noexcept {
+    try {
+      value = convert();
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    return true;
+  }
+  T& get() {
+    if (failure) std::rethrow_exception(failure);
+    return value;
+  }
+};
+
+#define BURN_WATCH_CASTER(Type, descr) \
+  using Value = Type;                  \
+  static constexpr auto Name = descr;  \
+  template <typename T_>               \
+  using Cast = movable_cast_t<T_>;     \
+  template <typename T_>               \
+  static constexpr bool can_cast() {   \
+    return true;                       \
+  }                                    \
+  converted<Type> held;                \
+  explicit operator Type*() {          \
+    return &held.get();                \
+  }                                    \
+  explicit operator Type&() {          \
+    return held.get();                 \
+  }                                    \
+  explicit operator Type&&() {         \
+    return std::move(held.get());      \
+  }
+
+// Texts. A str always converts; only a failing allocation could stop it,
+// which then reads as the wrong kind (a string caster may sit inside
+// nanobind's own casters, which take no deferred errors).
+template <>
+struct type_caster<std::string> {
+  NB_TYPE_CASTER(std::string, const_name("str"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    if (!PyUnicode_Check(src.ptr())) return false;
+    try {
+      value = text_of(src.ptr());
+      return true;
+    } catch (nb::python_error&) {
+      return false;  // the error is dropped with the exception
+    }
+  }
+  static handle from_cpp(std::string_view text, rv_policy, cleanup_list*) noexcept {
+    try {
+      return str_from(text);
+    } catch (nb::python_error& e) {
+      e.restore();
+      return handle();
+    }
+  }
+};
+
+template <>
+struct type_caster<std::string_view> {
+  NB_TYPE_CASTER(std::string_view, const_name("str"))
+  std::string storage;  // the text of a str with lone surrogates
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    if (!PyUnicode_Check(src.ptr())) return false;
+    try {
+      value = text_of(src.ptr(), storage);
+      return true;
+    } catch (nb::python_error&) {
+      return false;
+    }
+  }
+  static handle from_cpp(std::string_view text, rv_policy policy, cleanup_list* cleanup) noexcept {
+    return type_caster<std::string>::from_cpp(text, policy, cleanup);
+  }
+};
+
+// Builds a Python object from C++, the way a caster's from_cpp reports failure.
 template <class F>
-auto without_gil(F&& f) {
-  nb::gil_scoped_release release;
-  return f();
+handle made(F&& make) noexcept {
+  try {
+    return make();
+  } catch (nb::python_error& e) {
+    e.restore();
+  } catch (const cbw::RecursionError& e) {
+    PyErr_SetString(PyExc_RecursionError, e.what());
+  } catch (const std::bad_alloc&) {
+    PyErr_NoMemory();
+  }
+  return handle();
 }
 
-// ---- Host seams --------------------------------------------------------------
+// Any JSON value; named in the stubs by the JsonValue alias.
+template <>
+struct type_caster<json::Value> {
+  BURN_WATCH_CASTER(json::Value, const_name("JsonValue"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return held.convert([&] { return value_of(src.ptr(), 0); });
+  }
+  static handle from_cpp(const json::Value& value, rv_policy, cleanup_list*) noexcept {
+    return made([&] { return PythonValues().value(value); });
+  }
+};
+
+// A decoded document: Python objects are built straight from it.
+template <>
+struct type_caster<json::Document> {
+  BURN_WATCH_CASTER(json::Document, const_name("JsonValue"))
+  static handle from_cpp(const json::Document& document, rv_policy, cleanup_list*) noexcept {
+    return made([&] {
+      PythonBuilder builder;
+      document.emit(builder);
+      return builder.take().release().ptr();
+    });
+  }
+};
+
+template <>
+struct type_caster<json::Object> {
+  BURN_WATCH_CASTER(json::Object, const_name("dict[str, JsonValue]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return PyDict_Check(src.ptr()) && held.convert([&] { return object_of(src.ptr(), 0); });
+  }
+  static handle from_cpp(const json::Object& object, rv_policy, cleanup_list*) noexcept {
+    return made([&] { return PythonValues().object(object); });
+  }
+};
+
+template <>
+struct type_caster<cbw::BurnMap> {
+  BURN_WATCH_CASTER(cbw::BurnMap, const_name("dict[str, str]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return PyDict_Check(src.ptr()) && held.convert([&] { return burn_map_of(src.ptr()); });
+  }
+  static handle from_cpp(const cbw::BurnMap& burns, rv_policy, cleanup_list*) noexcept {
+    return made([&] { return burn_map_to_python(burns); });
+  }
+};
+
+// A list of changes: each a list or tuple of id, old burn and new burn.
+template <>
+struct type_caster<cbw::ChangeList> {
+  BURN_WATCH_CASTER(cbw::ChangeList, const_name("list[tuple[str, str, str]]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return PyList_Check(src.ptr()) && held.convert([&] {
+      cbw::ChangeList changes;
+      changes.reserve(static_cast<std::size_t>(PyList_GET_SIZE(src.ptr())));
+      for (Py_ssize_t i = 0; i < PyList_GET_SIZE(src.ptr()); ++i)
+        changes.push_back(cbw::change_from_value(value_of(PyList_GET_ITEM(src.ptr(), i), 1)));
+      return changes;
+    });
+  }
+  static handle from_cpp(const cbw::ChangeList& changes, rv_policy, cleanup_list*) noexcept {
+    return made([&] {
+      nb::object out = nb::steal(checked(PyList_New(static_cast<Py_ssize_t>(changes.size()))));
+      for (std::size_t i = 0; i < changes.size(); ++i) {
+        const cbw::ChangeTriple& change = changes[i];
+        nb::object id = nb::steal(str_from(change.subnet_id));
+        nb::object old_burn = nb::steal(str_from(change.old_burn));
+        nb::object new_burn = nb::steal(str_from(change.new_burn));
+        PyList_SET_ITEM(out.ptr(), static_cast<Py_ssize_t>(i),
+                        checked(PyTuple_Pack(3, id.ptr(), old_burn.ptr(), new_burn.ptr())));
+      }
+      return out.release().ptr();
+    });
+  }
+};
+
+template <>
+struct type_caster<cbw::DeliveryResult> {
+  BURN_WATCH_CASTER(cbw::DeliveryResult, const_name("tuple[bool, str]"))
+  static handle from_cpp(const cbw::DeliveryResult& result, rv_policy, cleanup_list*) noexcept {
+    return made([&] {
+      nb::object detail = nb::steal(str_from(result.detail));
+      return checked(PyTuple_Pack(2, result.ok ? Py_True : Py_False, detail.ptr()));
+    });
+  }
+};
+
+// A subnet row: a dict, of which only the members SubnetRow names are read.
+template <>
+struct type_caster<cbw::SubnetRow> {
+  BURN_WATCH_CASTER(cbw::SubnetRow, const_name("dict[str, JsonValue]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return PyDict_Check(src.ptr()) && held.convert([&] { return subnet_row_of(src.ptr()); });
+  }
+};
+
+template <>
+struct type_caster<std::span<const cbw::SubnetRow>> {
+  BURN_WATCH_CASTER(std::span<const cbw::SubnetRow>, const_name("list[dict[str, JsonValue]]"))
+  std::vector<cbw::SubnetRow> rows;
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return PyList_Check(src.ptr()) && held.convert([&] {
+      rows.reserve(static_cast<std::size_t>(PyList_GET_SIZE(src.ptr())));
+      for (Py_ssize_t i = 0; i < PyList_GET_SIZE(src.ptr()); ++i) {
+        PyObject* row = PyList_GET_ITEM(src.ptr(), i);
+        rows.push_back(PyDict_Check(row)
+                           ? subnet_row_of(row)
+                           : cbw::SubnetRow::from_value(value_of(row, 1), "a subnet row"));
+      }
+      return std::span<const cbw::SubnetRow>(rows);
+    });
+  }
+};
+
+// A chunk length: a Python int of any size, or a float.
+template <>
+struct type_caster<cbw::ChunkLimit> {
+  BURN_WATCH_CASTER(cbw::ChunkLimit, const_name("int | float"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    if (PyFloat_Check(src.ptr()))
+      return held.convert([&] { return cbw::ChunkLimit(PyFloat_AS_DOUBLE(src.ptr())); });
+    return PyLong_Check(src.ptr()) &&
+           held.convert([&] { return cbw::ChunkLimit(integer_of(src.ptr())); });
+  }
+  static handle from_cpp(const cbw::ChunkLimit& limit, rv_policy, cleanup_list*) noexcept {
+    return made([&] {
+      if (const double* fraction = std::get_if<double>(&limit))
+        return checked(PyFloat_FromDouble(*fraction));
+      return PythonValues().value(std::get<json::Integer>(limit));
+    });
+  }
+};
+
+}  // namespace nanobind::detail
+
+// ---- Host seams ------------------------------------------------------------------
+
+namespace {
 
 // A Python callable that may be copied and dropped on any thread, GIL or not.
 using PyCallable = std::shared_ptr<PyObject>;
 
 PyCallable hold_callable(nb::handle fn) {
-  return PyCallable(nb::handle(fn).inc_ref().ptr(), [](PyObject* p) {
+  return PyCallable(fn.inc_ref().ptr(), [](PyObject* p) {
     if (!Py_IsInitialized()) return;  // the interpreter is gone: nothing to release
     nb::gil_scoped_acquire gil;
     Py_DECREF(p);
@@ -212,7 +610,7 @@ auto call_host(F&& f) {
     return f();
   } catch (nb::python_error& e) {
     if (e.matches(PyExc_Exception)) {
-      std::string message = nb::cast<std::string>(nb::str(e.value()));
+      std::string message = text_of(nb::str(e.value()).ptr());
       throw cbw::HostError(message, std::current_exception());
     }
     throw cbw::Interrupted{std::current_exception()};
@@ -226,7 +624,7 @@ auto call_host(F&& f) {
 void install_interrupt_check() {
   const unsigned long main_thread = nb::cast<unsigned long>(
       nb::module_::import_("threading").attr("main_thread")().attr("ident"));
-  cbw::host::set_interrupt_check([main_thread] {
+  host::set_interrupt_check([main_thread] {
     if (PyThread_get_thread_ident() != main_thread) return;
     using clock = std::chrono::steady_clock;
     static thread_local clock::time_point last_check;
@@ -241,57 +639,113 @@ void install_interrupt_check() {
   });
 }
 
-void set_sleep(nb::object fn) {
-  if (fn.is_none()) return cbw::host::set_sleep({});
-  if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("sleep function must be callable");
-  cbw::host::set_sleep([held = hold_callable(fn)](double seconds) {
-    call_host([&] { nb::handle(held.get())(seconds); });
-  });
-}
-
-void set_clock(nb::object fn) {
-  if (fn.is_none()) return cbw::host::set_clock({});
-  if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("clock function must be callable");
-  cbw::host::set_clock([held = hold_callable(fn)] {
-    return call_host([&] {
-      nb::object result = nb::handle(held.get())();
-      double seconds = PyFloat_AsDouble(result.ptr());
-      if (seconds == -1.0 && PyErr_Occurred()) throw nb::python_error();
-      return seconds;
-    });
-  });
-}
-
 // Messages of a dry run go to sys.stdout, so that they keep their place
 // among what the host itself prints there.
 void install_output() {
-  cbw::host::set_output([](std::string_view text) {
+  host::set_output([](std::string_view text) {
     call_host([&] {
       nb::object out = nb::module_::import_("sys").attr("stdout");
       if (out.is_none()) return;
-      out.attr("write")(nb::str(text.data(), text.size()));
+      out.attr("write")(nb::steal(str_from(text)));
       out.attr("flush")();
     });
   });
 }
 
-void set_cycle_observer(nb::object fn) {
-  if (fn.is_none()) return cbw::set_cycle_observer({});
-  if (!PyCallable_Check(fn.ptr())) throw cbw::TypeError("cycle observer must be callable");
-  cbw::set_cycle_observer([held = hold_callable(fn)](const cbw::CycleReport& report) {
-    call_host([&] { nb::handle(held.get())(nb::cast(report)); });
-  });
-}
-
 void clear_host_seams() {
-  cbw::host::set_sleep({});
-  cbw::host::set_clock({});
-  cbw::host::set_interrupt_check({});
-  cbw::host::set_output({});
+  host::set_sleep({});
+  host::set_clock({});
+  host::set_log({});
+  host::set_interrupt_check({});
+  host::set_output({});
   cbw::set_cycle_observer({});
 }
 
-// ---- Errors ------------------------------------------------------------------
+const char* level_name(host::LogLevel level) {
+  switch (level) {
+    case host::LogLevel::info:
+      return "info";
+    case host::LogLevel::warning:
+      return "warning";
+    case host::LogLevel::error:
+      return "error";
+  }
+  return "info";
+}
+
+}  // namespace
+
+namespace nanobind::detail {
+
+// A host seam: a Python callable, or None (allowed by the argument) for the
+// library's own.
+template <class Fn, class Make>
+bool seam_from_python(handle src, converted<Fn>& held, Make make) noexcept {
+  if (src.is_none()) return held.convert([] { return Fn(); });
+  return PyCallable_Check(src.ptr()) && held.convert([&] { return make(hold_callable(src)); });
+}
+
+template <>
+struct type_caster<host::SleepFn> {
+  BURN_WATCH_CASTER(host::SleepFn, const_name("collections.abc.Callable[[float], object]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return seam_from_python(src, held, [](PyCallable fn) {
+      return host::SleepFn(
+          [fn](double seconds) { call_host([&] { nb::handle(fn.get())(seconds); }); });
+    });
+  }
+};
+
+template <>
+struct type_caster<host::ClockFn> {
+  BURN_WATCH_CASTER(host::ClockFn, const_name("collections.abc.Callable[[], float]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return seam_from_python(src, held, [](PyCallable fn) {
+      return host::ClockFn([fn] {
+        return call_host([&] {
+          nb::object result = nb::handle(fn.get())();
+          const double seconds = PyFloat_AsDouble(result.ptr());
+          if (seconds == -1.0 && PyErr_Occurred()) throw nb::python_error();
+          return seconds;
+        });
+      });
+    });
+  }
+};
+
+template <>
+struct type_caster<host::LogFn> {
+  BURN_WATCH_CASTER(host::LogFn, const_name("collections.abc.Callable[[str, str], object]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return seam_from_python(src, held, [](PyCallable fn) {
+      return host::LogFn([fn](host::LogLevel level, std::string_view message) {
+        call_host([&] {
+          nb::object text = nb::steal(str_from(message));
+          nb::handle(fn.get())(level_name(level), text);
+        });
+      });
+    });
+  }
+};
+
+template <>
+struct type_caster<cbw::CycleObserverFn> {
+  BURN_WATCH_CASTER(cbw::CycleObserverFn,
+                    const_name("collections.abc.Callable[[CycleReport], object]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return seam_from_python(src, held, [](PyCallable fn) {
+      return cbw::CycleObserverFn([fn](const cbw::CycleReport& report) {
+        call_host([&] { nb::handle(fn.get())(nb::cast(report)); });
+      });
+    });
+  }
+};
+
+}  // namespace nanobind::detail
+
+// ---- Errors ----------------------------------------------------------------------
+
+namespace {
 
 // Puts the host's own exception back. nanobind restores a python_error only
 // when a bound function throws it, not when a translator does (it would turn
@@ -305,6 +759,21 @@ void restore_original(const std::exception_ptr& original) {
   }
 }
 
+// Raises `type` with a message that may hold any text the library holds.
+void raise(PyObject* type, std::string_view message) {
+  PyObject* text =
+      PyUnicode_DecodeUTF8(message.data(), static_cast<Py_ssize_t>(message.size()), "replace");
+  if (text == nullptr) return;  // the decoder's own error stands
+  PyErr_SetObject(type, text);
+  Py_DECREF(text);
+}
+
+void raise_instance(PyObject* exception) {
+  if (exception == nullptr) return;  // its constructor's error stands
+  PyErr_SetObject(PyExceptionInstance_Class(exception), exception);
+  Py_DECREF(exception);
+}
+
 void translate_error(const std::exception_ptr& error, void*) {
   try {
     std::rethrow_exception(error);
@@ -314,13 +783,17 @@ void translate_error(const std::exception_ptr& error, void*) {
   } catch (const cbw::HostError& e) {
     restore_original(e.original);
   } catch (const cbw::UnicodeDecodeError& e) {
-    PyObject* exc = PyUnicodeDecodeError_Create(
+    raise_instance(PyUnicodeDecodeError_Create(
         "utf-8", e.data.data(), static_cast<Py_ssize_t>(e.data.size()),
-        static_cast<Py_ssize_t>(e.start), static_cast<Py_ssize_t>(e.end), e.reason.c_str());
-    if (exc) {
-      PyErr_SetObject(PyExceptionInstance_Class(exc), exc);
-      Py_DECREF(exc);
-    }
+        static_cast<Py_ssize_t>(e.start), static_cast<Py_ssize_t>(e.end), e.reason.c_str()));
+  } catch (const cbw::UnicodeEncodeError& e) {
+    PyObject* text = PyUnicode_DecodeUTF8(e.text.data(), static_cast<Py_ssize_t>(e.text.size()),
+                                          "surrogatepass");
+    if (text == nullptr) return;
+    raise_instance(PyObject_CallFunction(PyExc_UnicodeEncodeError, "sOnns", "utf-8", text,
+                                         static_cast<Py_ssize_t>(e.start),
+                                         static_cast<Py_ssize_t>(e.end), "surrogates not allowed"));
+    Py_DECREF(text);
   } catch (const cbw::OsError& e) {
     nb::object exc = e.filename.empty()
                          ? nb::handle(PyExc_OSError)(e.errno_value, e.what())
@@ -328,18 +801,36 @@ void translate_error(const std::exception_ptr& error, void*) {
     PyErr_SetObject(reinterpret_cast<PyObject*>(Py_TYPE(exc.ptr())), exc.ptr());
   } catch (const cbw::NetworkError& e) {
     using Kind = cbw::NetworkError::Kind;
-    PyObject* type = e.kind == Kind::connection ? PyExc_ConnectionError
-                     : e.kind == Kind::timeout  ? PyExc_TimeoutError
-                                                : PyExc_OSError;
-    PyErr_SetString(type, e.what());
+    raise(e.kind == Kind::connection ? PyExc_ConnectionError
+          : e.kind == Kind::timeout  ? PyExc_TimeoutError
+                                     : PyExc_OSError,
+          e.what());
+  } catch (const cbw::RecursionError& e) {
+    raise(PyExc_RecursionError, e.what());
   } catch (const cbw::TypeError& e) {
-    PyErr_SetString(PyExc_TypeError, e.what());
+    raise(PyExc_TypeError, e.what());
   } catch (const cbw::ValueError& e) {
-    PyErr_SetString(PyExc_ValueError, e.what());
+    raise(PyExc_ValueError, e.what());
   }
 }
 
+// The JsonValue alias the stubs name: what a JSON document can hold.
+nb::object json_value_alias() {
+  nb::module_ typing = nb::module_::import_("typing");
+  nb::object self = typing.attr("ForwardRef")("JsonValue");
+  nb::handle list_type(reinterpret_cast<PyObject*>(&PyList_Type));
+  nb::handle dict_type(reinterpret_cast<PyObject*>(&PyDict_Type));
+  nb::handle str_type(reinterpret_cast<PyObject*>(&PyUnicode_Type));
+  return typing.attr(
+      "Union")[nb::make_tuple(nb::none(), nb::handle(reinterpret_cast<PyObject*>(&PyBool_Type)),
+                              nb::handle(reinterpret_cast<PyObject*>(&PyLong_Type)),
+                              nb::handle(reinterpret_cast<PyObject*>(&PyFloat_Type)), str_type,
+                              list_type[self], dict_type[nb::make_tuple(str_type, self)])];
+}
+
 }  // namespace
+
+// ---- The module ------------------------------------------------------------------
 
 NB_MODULE(burn_watch, m) {
   m.doc() =
@@ -352,170 +843,103 @@ NB_MODULE(burn_watch, m) {
   install_output();
   nb::module_::import_("atexit").attr("register")(nb::cpp_function(clear_host_seams));
 
-  m.def("_set_sleep", &set_sleep, "fn"_a.none(),
+  // Operations that may wait (files, the network, sleeping) let other Python
+  // threads run meanwhile.
+  const auto waits = nb::call_guard<nb::gil_scoped_release>();
+
+  m.attr("JsonValue") = json_value_alias();
+
+  m.def("_set_sleep", &host::set_sleep, "fn"_a.none(),
         "Route every library sleep through fn(seconds); None restores real sleeping.");
-  m.def("_set_clock", &set_clock, "fn"_a.none(),
+  m.def("_set_clock", &host::set_clock, "fn"_a.none(),
         "Take the UTC time from fn() (POSIX seconds); None restores the real clock.");
-  m.def("_set_cycle_observer", &set_cycle_observer, "fn"_a.none(),
+  m.def("_set_cycle_observer", &cbw::set_cycle_observer, "fn"_a.none(),
         "Call fn(CycleReport) after every watch cycle and startup snapshot; None removes it. "
         "An exception fn raises is logged as an error line and never breaks the watch.");
+  m.def("_set_log", &host::set_log, "fn"_a.none(),
+        "Send every log line to fn(level, message), level 'info', 'warning' or 'error'; None "
+        "restores the '[burn] ' lines on standard error.");
+
+  // ---- Settings ----
+  nb::class_<cbw::Settings>(
+      m, "Settings",
+      "Where the outside services are and how they are reached. A member left None takes the "
+      "service's default.")
+      .def(nb::init<std::optional<std::string>, std::optional<std::string>,
+                    std::optional<std::string>, std::optional<std::string>,
+                    std::optional<std::string>>(),
+           nb::kw_only(), "api_base"_a = nb::none(), "api_key"_a = nb::none(),
+           "user_agent"_a = nb::none(), "telegram_api_base"_a = nb::none(),
+           "ca_bundle"_a = nb::none())
+      .def_static("from_environment", &cbw::Settings::from_environment,
+                  "The settings the environment gives now (ORBISCA_API_BASE, ORBISCA_API_KEY, "
+                  "ORBISCA_USER_AGENT, BURN_TELEGRAM_API_BASE, SSL_CERT_FILE).")
+      .def_ro("api_base", &cbw::Settings::api_base, "Data service base URL.")
+      .def_ro("api_key", &cbw::Settings::api_key, "Data service API key.")
+      .def_ro("user_agent", &cbw::Settings::user_agent, "User-Agent sent to the data service.")
+      .def_ro("telegram_api_base", &cbw::Settings::telegram_api_base, "Bot API base URL.")
+      .def_ro("ca_bundle", &cbw::Settings::ca_bundle, "CA bundle to trust for HTTPS.")
+      .def(nb::self == nb::self, nb::sig("def __eq__(self, other: object, /) -> bool"));
 
   // ---- Burn values and state ----
   m.attr("OWNER_BURN_DECIMALS") = cbw::OWNER_BURN_DECIMALS;
-  m.def(
-      "owner_burn_from_row",
-      [](nb::dict row) {
-        json::Value value = to_object(row);
-        return without_gil([&] { return cbw::owner_burn_from_row(value); });
-      },
-      "row"_a, "The burn text of a subnet row's \"incentive_burn\" field.");
-  m.def(
-      "format_owner_burn",
-      [](const std::string& value) {
-        return without_gil([&] { return cbw::format_owner_burn(value); });
-      },
-      "value"_a, "A burn text with 4 decimals, or unchanged when it is not a number.");
-  m.def(
-      "owner_burn_changed",
-      [](const std::string& old_burn, const std::string& new_burn, double threshold) {
-        return without_gil([&] { return cbw::owner_burn_changed(old_burn, new_burn, threshold); });
-      },
-      "old"_a, "new"_a, "threshold"_a,
-      "Whether two burn texts differ by more than threshold (texts that are not numbers: "
-      "whether they differ at all).");
-  m.def(
-      "load_burn_state",
-      [](const std::string& path) {
-        json::Object burns = without_gil([&] { return cbw::load_burn_state(path); });
-        return from_object(burns);
-      },
-      "path"_a, "The burn map stored at path; empty when there is nothing usable.");
-  m.def(
-      "save_burn_state",
-      [](const std::string& path, nb::dict burns, const std::string& updated_at) {
-        json::Object map = to_object(burns);
-        without_gil([&] { cbw::save_burn_state(path, map, updated_at); });
-      },
-      "path"_a, "burns"_a, "updated_at"_a,
-      "Replace the state file at path atomically with the burn map and its time.");
-  m.def(
-      "diff_burns",
-      [](nb::dict prev, nb::dict current, double threshold) {
-        json::Object prev_map = to_object(prev);
-        json::Object current_map = to_object(current);
-        cbw::ChangeList changes =
-            without_gil([&] { return cbw::diff_burns(prev_map, current_map, threshold); });
-        nb::list out;
-        for (const auto& change : changes)
-          out.append(nb::make_tuple(change.subnet_id, change.old_burn, change.new_burn));
-        return out;
-      },
-      "prev"_a, "current"_a, "threshold"_a,
-      "(id, old, new) for each subnet whose burn changed by more than threshold, by numeric id.");
+  m.def("owner_burn_from_row", nb::overload_cast<const cbw::SubnetRow&>(&cbw::owner_burn_from_row),
+        "row"_a, "The burn text of a subnet row's \"incentive_burn\" field.");
+  m.def("format_owner_burn", &cbw::format_owner_burn, "value"_a,
+        "A burn text with 4 decimals, or unchanged when it is not a number.");
+  m.def("owner_burn_changed", &cbw::owner_burn_changed, "old"_a, "new"_a, "threshold"_a,
+        "Whether two burn texts differ by more than threshold (texts that are not numbers: "
+        "whether they differ at all).");
+  m.def("load_burn_state", &cbw::load_burn_state, waits, "path"_a,
+        "The burn map stored at path; empty when there is nothing usable.");
+  m.def("save_burn_state", &cbw::save_burn_state, waits, "path"_a, "burns"_a, "updated_at"_a,
+        "Replace the state file at path atomically with the burn map and its time.");
+  m.def("diff_burns", &cbw::diff_burns, "prev"_a, "current"_a, "threshold"_a,
+        "(id, old, new) for each subnet whose burn changed by more than threshold, by numeric id.");
 
   // ---- Subnet data client ----
-  m.def(
-      "api_base", [] { return cbw::api_base(); },
-      "Base URL of the data service (ORBISCA_API_BASE or the default) without trailing '/'.");
-  m.def(
-      "orbisca_auth", [] { return cbw::orbisca_auth(); },
-      "The API key from ORBISCA_API_KEY with white space stripped, or None when empty.");
-  m.def(
-      "request_headers",
-      [](const std::string& auth) { return from_object(cbw::request_headers(auth)); }, "auth"_a,
-      "The data service's request headers, in order.");
-  m.def(
-      "http_get_json",
-      [](const std::string& path, nb::dict params, const std::string& auth) {
-        json::Object query = to_object(params);
-        json::Value payload = without_gil([&] { return cbw::http_get_json(path, query, auth); });
-        return from_value(payload);
-      },
-      "path"_a, "params"_a, "auth"_a,
-      "One GET on the data service: the JSON object, None, or a failure payload.");
-  m.def(
-      "is_rate_limited",
-      [](nb::dict payload) {
-        json::Object object = to_object(payload);
-        return without_gil([&] { return cbw::is_rate_limited(object); });
-      },
-      "payload"_a, "Whether a payload is a rate-limit refusal of the data service.");
-  m.def(
-      "with_retries",
-      [](const std::string& path, nb::dict params, const std::string& auth, long long max_retries) {
-        json::Object query = to_object(params);
-        json::Value payload =
-            without_gil([&] { return cbw::with_retries(path, query, auth, max_retries); });
-        return from_value(payload);
-      },
-      "path"_a, "params"_a, "auth"_a, nb::kw_only(), "max_retries"_a = 6,
-      "http_get_json, retried with growing pauses while the service refuses for rate limit.");
-  m.def(
-      "fetch_all_subnets_latest",
-      [](const std::string& auth) {
-        json::Value rows = without_gil([&] { return cbw::fetch_all_subnets_latest(auth); });
-        return from_value(rows);
-      },
-      "auth"_a, "Every subnet's latest row, or {'error': 'no_subnet_rows', 'response': payload}.");
+  m.def("api_base", nb::overload_cast<>(&cbw::api_base),
+        "Base URL of the data service (ORBISCA_API_BASE or the default) without trailing '/'.");
+  m.def("orbisca_auth", nb::overload_cast<>(&cbw::orbisca_auth),
+        "The API key from ORBISCA_API_KEY with white space stripped, or None when empty.");
+  m.def("request_headers", &cbw::request_headers, "auth"_a,
+        nb::sig("def request_headers(auth: str) -> dict[str, str]"),
+        "The data service's request headers, in order.");
+  m.def("http_get_json", &cbw::http_get_json, waits, "path"_a, "params"_a, "auth"_a,
+        nb::sig("def http_get_json(path: str, params: dict[str, JsonValue], auth: str) "
+                "-> dict[str, JsonValue] | None"),
+        "One GET on the data service: the JSON object, None, or a failure payload.");
+  m.def("is_rate_limited", &cbw::is_rate_limited, "payload"_a,
+        "Whether a payload is a rate-limit refusal of the data service.");
+  m.def("with_retries", &cbw::with_retries, waits, "path"_a, "params"_a, "auth"_a, nb::kw_only(),
+        "max_retries"_a = 6,
+        nb::sig("def with_retries(path: str, params: dict[str, JsonValue], auth: str, *, "
+                "max_retries: int = 6) -> dict[str, JsonValue]"),
+        "http_get_json, retried with growing pauses while the service refuses for rate limit.");
+  m.def("fetch_all_subnets_latest", &cbw::fetch_all_subnets_latest_document, waits, "auth"_a,
+        nb::sig("def fetch_all_subnets_latest(auth: str) "
+                "-> list[dict[str, JsonValue]] | dict[str, JsonValue]"),
+        "Every subnet's latest row, or {'error': 'no_subnet_rows', 'response': payload}.");
 
   // ---- Telegram reporting ----
-  m.def(
-      "format_burn_alert",
-      [](nb::list changes, const std::string& updated_at) {
-        cbw::ChangeList list = to_changes(changes);
-        return without_gil([&] { return cbw::format_burn_alert(list, updated_at); });
-      },
-      "changes"_a, "updated_at"_a, "The alert text: header, then one line per (id, old, new).");
-  m.def(
-      "format_burn_snapshot",
-      [](nb::list rows, const std::string& updated_at) {
-        std::vector<cbw::SubnetRow> list = to_rows(rows);
-        return without_gil([&] { return cbw::format_burn_snapshot(list, updated_at); });
-      },
-      "rows"_a, "updated_at"_a, "The startup table of every row's burn, in numeric subnet order.");
-  // A limit beyond the range of long long splits exactly as the nearest one
-  // inside it does, so huge values are clamped rather than refused.
-  auto chunk_limit = [](nb::handle max_len) -> long long {
-    if (PyLong_Check(max_len.ptr())) {
-      int overflow = 0;
-      long long limit = PyLong_AsLongLongAndOverflow(max_len.ptr(), &overflow);
-      if (overflow) return overflow > 0 ? LLONG_MAX : LLONG_MIN;
-      if (limit == -1 && PyErr_Occurred()) throw nb::python_error();
-      return limit;
-    }
-    if (PyFloat_Check(max_len.ptr())) {
-      double limit = PyFloat_AS_DOUBLE(max_len.ptr());
-      if (std::isnan(limit)) throw cbw::ValueError("max_len cannot be NaN");
-      if (limit >= 0x1p63) return LLONG_MAX;
-      if (limit < -0x1p63) return LLONG_MIN;
-      return static_cast<long long>(limit);  // cuts toward zero
-    }
-    throw cbw::TypeError("max_len must be a number, not " +
-                         std::string(nb::type_name(max_len.type()).c_str()));
-  };
-  m.def(
-      "_chunk_text",
-      [chunk_limit](const std::string& text, nb::object max_len) {
-        long long limit = chunk_limit(max_len);
-        return without_gil([&] { return cbw::chunk_text(text, limit); });
-      },
-      "text"_a, "max_len"_a = cbw::DEFAULT_CHUNK_LENGTH,
-      "Split text into chunks of at most max_len code points that repeat its header lines.");
-  m.def(
-      "send_burn_telegram",
-      [](const std::string& text, const std::string& token, const std::string& chat_id) {
-        return as_pair(without_gil([&] { return cbw::send_burn_telegram(text, token, chat_id); }));
-      },
-      "text"_a, "token"_a, "chat_id"_a,
-      "Post one message to the chat; (True, '') on success, else (False, what went wrong).");
-  m.def(
-      "send_burn_telegram_messages",
-      [](const std::string& text, const std::string& token, const std::string& chat_id) {
-        return as_pair(
-            without_gil([&] { return cbw::send_burn_telegram_messages(text, token, chat_id); }));
-      },
-      "text"_a, "token"_a, "chat_id"_a,
-      "Post a whole text in numbered chunks 0.4 s apart; stops at the first failed chunk.");
+  m.def("format_burn_alert", &cbw::format_burn_alert, "changes"_a, "updated_at"_a,
+        "The alert text: header, then one line per (id, old, new).");
+  m.def("format_burn_snapshot", &cbw::format_burn_snapshot, "rows"_a, "updated_at"_a,
+        "The startup table of every row's burn, in numeric subnet order.");
+  m.def("_chunk_text",
+        nb::overload_cast<std::string_view, const cbw::ChunkLimit&>(&cbw::chunk_text), "text"_a,
+        "max_len"_a = cbw::ChunkLimit(json::Integer::from(cbw::DEFAULT_CHUNK_LENGTH)),
+        "Split text into chunks of at most max_len code points that repeat its header lines.");
+  m.def("send_burn_telegram",
+        nb::overload_cast<std::string_view, std::string_view, std::string_view>(
+            &cbw::send_burn_telegram),
+        waits, "text"_a, "token"_a, "chat_id"_a,
+        "Post one message to the chat; (True, '') on success, else (False, what went wrong).");
+  m.def("send_burn_telegram_messages",
+        nb::overload_cast<std::string_view, std::string_view, std::string_view>(
+            &cbw::send_burn_telegram_messages),
+        waits, "text"_a, "token"_a, "chat_id"_a,
+        "Post a whole text in numbered chunks 0.4 s apart; stops at the first failed chunk.");
 
   // ---- Watch options, cycle reports and the state lock ----
   const cbw::WatchOptions defaults;
@@ -570,10 +994,7 @@ NB_MODULE(burn_watch, m) {
       .def_ro("error", &cbw::CycleReport::error)
       .def_ro("started", &cbw::CycleReport::started)
       .def_ro("finished", &cbw::CycleReport::finished)
-      .def_prop_ro("burns",
-                   [](const cbw::CycleReport& r) -> nb::object {
-                     return r.burns ? nb::object(from_object(*r.burns)) : nb::none();
-                   })
+      .def_ro("burns", &cbw::CycleReport::burns)
       .def_ro("alerts_sent", &cbw::CycleReport::alerts_sent)
       .def_ro("telegram_failures", &cbw::CycleReport::telegram_failures)
       .def_ro("pending_subnets", &cbw::CycleReport::pending_subnets)
@@ -595,61 +1016,50 @@ NB_MODULE(burn_watch, m) {
           nb::arg("exc_type").none(), nb::arg("exc").none(), nb::arg("traceback").none());
 
   // ---- Watch driver ----
-  // Keyword-only, as a host names every argument; the GIL is released for the
-  // whole call so a host may run the loop on a thread of its own.
+  // Keyword-only, as a host names every argument. Without settings, the
+  // environment is read on every call.
   m.def(
       "run_burn_watch_once",
       [](std::string state_path, double threshold, std::string burn_token, std::string burn_chat_id,
-         std::optional<cbw::WatchOptions> options) {
-        cbw::WatchOnceArgs args{std::move(state_path), threshold, std::move(burn_token),
-                                std::move(burn_chat_id)};
-        return without_gil(
-            [&] { return cbw::run_burn_watch_once(args, options.value_or(cbw::WatchOptions{})); });
+         std::optional<cbw::Settings> settings, std::optional<cbw::WatchOptions> options) {
+        return cbw::run_burn_watch_once({std::move(state_path), threshold, std::move(burn_token),
+                                         std::move(burn_chat_id), std::move(settings)},
+                                        options.value_or(cbw::WatchOptions{}));
       },
-      nb::kw_only(), "state_path"_a, "threshold"_a, "burn_token"_a, "burn_chat_id"_a,
-      "options"_a = nb::none(),
+      waits, nb::kw_only(), "state_path"_a, "threshold"_a, "burn_token"_a, "burn_chat_id"_a,
+      "settings"_a = nb::none(), "options"_a = nb::none(),
       "One watch cycle: fetch every subnet, store the burns, alert on changes. Returns 0 when it "
       "completed and any alert was delivered, else 1; with options.redeliver, 2 when Telegram "
       "refuses the bot or the chat (restarting cannot help).");
   m.def(
       "run_burn_startup_snapshot",
       [](std::string state_path, std::string burn_token, std::string burn_chat_id,
-         std::optional<cbw::WatchOptions> options) {
-        cbw::StartupSnapshotArgs args{std::move(state_path), std::move(burn_token),
-                                      std::move(burn_chat_id)};
-        return without_gil([&] {
-          return cbw::run_burn_startup_snapshot(args, options.value_or(cbw::WatchOptions{}));
-        });
+         std::optional<cbw::Settings> settings, std::optional<cbw::WatchOptions> options) {
+        return cbw::run_burn_startup_snapshot({std::move(state_path), std::move(burn_token),
+                                               std::move(burn_chat_id), std::move(settings)},
+                                              options.value_or(cbw::WatchOptions{}));
       },
-      nb::kw_only(), "state_path"_a, "burn_token"_a, "burn_chat_id"_a, "options"_a = nb::none(),
+      waits, nb::kw_only(), "state_path"_a, "burn_token"_a, "burn_chat_id"_a,
+      "settings"_a = nb::none(), "options"_a = nb::none(),
       "Fetch all subnets and send full burn-rate snapshot to burn Telegram. Returns 0 or 1 (2 as "
       "run_burn_watch_once does); with options.redeliver it first alerts what changed since the "
       "state file was saved.");
   m.def(
       "run_burn_poll_loop",
       [](std::string state_path, double threshold, double interval_minutes, std::string burn_token,
-         std::string burn_chat_id, std::string pause_path,
+         std::string burn_chat_id, std::string pause_path, std::optional<cbw::Settings> settings,
          std::optional<cbw::WatchOptions> options) {
-        cbw::PollLoopArgs args{std::move(state_path),   threshold,
-                               interval_minutes,        std::move(burn_token),
-                               std::move(burn_chat_id), std::move(pause_path)};
-        without_gil([&] { cbw::run_burn_poll_loop(args, options.value_or(cbw::WatchOptions{})); });
+        cbw::run_burn_poll_loop(
+            {std::move(state_path), threshold, interval_minutes, std::move(burn_token),
+             std::move(burn_chat_id), std::move(pause_path), std::move(settings)},
+            options.value_or(cbw::WatchOptions{}));
       },
-      nb::kw_only(), "state_path"_a, "threshold"_a, "interval_minutes"_a, "burn_token"_a,
-      "burn_chat_id"_a, "pause_path"_a = "", "options"_a = nb::none(),
+      waits, nb::kw_only(), "state_path"_a, "threshold"_a, "interval_minutes"_a, "burn_token"_a,
+      "burn_chat_id"_a, "pause_path"_a = "", "settings"_a = nb::none(), "options"_a = nb::none(),
       "Run a watch cycle every interval (at least one minute; the first after one interval) "
       "until the pause file appears. Errors of a cycle are logged and the loop goes on.");
-  m.def(
-      "_burn_is_paused",
-      [](const std::string& pause_path) {
-        return without_gil([&] { return cbw::burn_is_paused(pause_path); });
-      },
-      "pause_path"_a, "Whether pause_path names an existing regular file; False when empty.");
-  m.def(
-      "_sleep_until_interval",
-      [](double interval_seconds, const std::string& pause_path) {
-        return without_gil([&] { return cbw::sleep_until_interval(interval_seconds, pause_path); });
-      },
-      "interval_seconds"_a, "pause_path"_a,
-      "Sleep in 1s steps. Returns False if paused before interval elapsed.");
+  m.def("_burn_is_paused", &cbw::burn_is_paused, waits, "pause_path"_a,
+        "Whether pause_path names an existing regular file; False when empty.");
+  m.def("_sleep_until_interval", &cbw::sleep_until_interval, waits, "interval_seconds"_a,
+        "pause_path"_a, "Sleep in 1s steps. Returns False if paused before interval elapsed.");
 }

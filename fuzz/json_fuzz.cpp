@@ -2,12 +2,15 @@
 //
 // Any bytes: text that is not UTF-8 must be refused by the UTF-8 check (and
 // agree with an independent check); valid text either decodes or raises
-// SyntaxError, nothing else. A decoded value written as one-line JSON must be
-// pure ASCII and decode to the same value; the indented, sorted layout must
-// decode to a value with the same indented, sorted layout. A decode that keeps
-// only some row members must accept and refuse the
-// same texts and give the full decode with the other row members left out.
+// SyntaxError, nothing else, and as the RapidJSON reader alone does (simdjson
+// decodes what it takes first). A decoded value
+// written as one-line JSON must be pure ASCII and decode to the same value;
+// the indented, sorted layout must decode to a value with the same indented,
+// sorted layout. A decode that keeps only some row members must accept and
+// refuse the same texts and give the full decode with the other row members
+// left out.
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -105,9 +108,30 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   json::Value value;
   try {
     value = json::parse(bytes);
-  } catch (const json::SyntaxError&) {
+  } catch (const json::SyntaxError& e) {
     FUZZ_CHECK(projection_refuses(bytes), fuzz::printable(bytes));
+    try {
+      json::parse_with_reader(bytes, nullptr);
+      FUZZ_CHECK(false && "the reader alone accepts a refused text", fuzz::printable(bytes));
+    } catch (const json::SyntaxError& alone) {
+      FUZZ_CHECK(std::string(alone.what()) == e.what(), fuzz::printable(bytes));
+    }
     return 0;
+  }
+  std::optional<json::Value> by_reader;
+  try {
+    by_reader = json::parse_with_reader(bytes, nullptr);
+  } catch (const json::SyntaxError& e) {
+    FUZZ_CHECK(false && "the reader alone refuses a text the decode takes", e.what());
+  }
+  if (by_reader) {
+    FUZZ_CHECK(json::write_one_line(*by_reader) == json::write_one_line(value),
+               fuzz::printable(bytes));
+    if (!holds_nan(value)) {
+      FUZZ_CHECK(*by_reader == value, fuzz::printable(bytes));
+      FUZZ_CHECK(json::parse_with_reader(bytes, &kRows) == json::parse(bytes, kRows),
+                 fuzz::printable(bytes));
+    }
   }
   if (!holds_nan(value))
     FUZZ_CHECK(json::parse(bytes, kRows) == projected_by_hand(value), fuzz::printable(bytes));

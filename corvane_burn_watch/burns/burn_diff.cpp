@@ -1,11 +1,11 @@
 // The change list between the previous and the current burn map.
 #include <algorithm>
 #include <string_view>
-#include <unordered_map>
 #include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/json/key_index.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
 
 namespace corvane_burn_watch {
@@ -37,10 +37,10 @@ ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double thresh
 
   // Exact-text lookup; a null previous value counts as no entry at all, and
   // the first of a repeated id counts.
-  std::unordered_map<std::string_view, const Value*> previous;
-  previous.reserve(prev.size());
-  for (const json::Member& member : prev)
-    if (!member.value.is_null()) previous.emplace(member.key, &member.value);
+  const json::Member* prev_members = prev.empty() ? nullptr : &*prev.begin();
+  json::KeyIndex previous(prev.size());
+  for (std::size_t i = 0; i < prev.size(); ++i)
+    if (!prev_members[i].value.is_null()) previous.insert(prev_members[i].key, i);
 
   // Compare in map order, which walks memory in sequence, and sort only what
   // changed. Positions go in ascending, so a stable sort keeps map order
@@ -51,8 +51,9 @@ ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double thresh
   };
   std::vector<Changed> changed;
   for (std::size_t position = 0; const json::Member& entry : current) {
-    if (auto found = previous.find(entry.key); found != previous.end()) {  // new: never reported
-      const std::string& old_burn = burn_text(*found->second, "old");
+    if (const std::size_t found = previous.find(entry.key);
+        found != json::KeyIndex::npos) {  // new: never reported
+      const std::string& old_burn = burn_text(prev_members[found].value, "old");
       if (owner_burn_changed(old_burn, burn_text(entry.value, "new"), threshold))
         changed.push_back({position, &old_burn});
     }

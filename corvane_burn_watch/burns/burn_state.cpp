@@ -78,10 +78,12 @@ burns::StoredState burns::read_burn_state(const std::string& path) {
 
 void save_burn_state(const std::string& path, const BurnMap& burns, const std::string& updated_at) {
   if (path.find('\0') != std::string::npos) throw ValueError("embedded null byte in path");
-  Object document;
-  document.append(std::string(kBurnsKey), burns);
-  document.append(std::string(kUpdatedKey), updated_at);
-  burns::replace_file_atomically(path, json::write_indented_sorted(document) + "\n");
+  // The map is written where it is, not copied into a document first.
+  const Value time(updated_at);
+  std::string text =
+      json::write_indented_sorted({{kBurnsKey, nullptr, &burns}, {kUpdatedKey, &time, nullptr}});
+  text += '\n';
+  burns::replace_file_atomically(path, text);
 }
 
 }  // namespace corvane_burn_watch

@@ -5,6 +5,7 @@
 // no network.
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "corvane_burn_watch/core/json/value.hpp"
@@ -13,8 +14,13 @@
 namespace corvane_burn_watch {
 
 // A burn map: subnet id text -> burn text (both normally texts), in the order
-// the ids were first seen.
-using BurnMap = json::Object;
+// the ids were first seen. An object of its own kind, so that a host can tell
+// it from any other object (a Python host sees a dict[str, str]).
+struct BurnMap : json::Object {
+  using json::Object::Object;
+  BurnMap() = default;
+  BurnMap(json::Object object) : json::Object(std::move(object)) {}
+};
 
 // One subnet whose burn changed: id text, old burn text, new burn text.
 struct ChangeTriple {
@@ -25,6 +31,13 @@ struct ChangeTriple {
 };
 // Change triples in ascending numeric order of subnet id.
 using ChangeList = std::vector<ChangeTriple>;
+
+// A change as a host hands one over: a list of exactly three values, the
+// subnet id in any form (its plain text is taken: 7 as "7", None as "None")
+// and the old and the new burn, which must be texts. Throws TypeError for a
+// value that is no list or a burn that is no text, ValueError for a list of
+// another length.
+ChangeTriple change_from_value(json::Value change);
 
 // Digits after the decimal point in a displayed burn value.
 inline constexpr int OWNER_BURN_DECIMALS = 4;

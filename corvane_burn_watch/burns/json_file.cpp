@@ -41,7 +41,8 @@ std::optional<std::string> read_regular_file(const std::string& path, int& error
     return std::nullopt;
   }
   std::string content;
-  content.reserve(static_cast<std::size_t>(info.st_size));
+  // With room after it, the decoder reads the content where it lies.
+  content.reserve(static_cast<std::size_t>(info.st_size) + json::kReadAhead);
   char buffer[1 << 16];
   for (;;) {
     ssize_t got = ::read(fd, buffer, sizeof buffer);
@@ -76,7 +77,7 @@ JsonFile read_json_file(const std::string& path) {
     return file;
   }
   try {
-    file.document = json::parse(file.content);
+    file.document = json::parse_held(file.content);
   } catch (const json::SyntaxError& e) {
     file.status = JsonFile::Status::not_json;
     if (file.content.find_first_not_of(" \t\r\n") == std::string::npos)

@@ -35,6 +35,9 @@ std::string format_owner_burn(std::string_view value) {
 }
 
 bool owner_burn_changed(std::string_view old_burn, std::string_view new_burn, double threshold) {
+  // Equal texts read as equal numbers, or are equal non-numbers: a difference
+  // of zero (or NaN) is more than no threshold that is not negative.
+  if (old_burn == new_burn && !(threshold < 0)) return false;
   std::optional<double> old_number = numbers::read_double(old_burn);
   std::optional<double> new_number = numbers::read_double(new_burn);
   // Texts that are not numbers are still tracked, by exact comparison.

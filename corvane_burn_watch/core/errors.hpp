@@ -1,9 +1,11 @@
 #pragma once
 // Error types of the library. The Python binding maps each to the matching
 // built-in exception; a plain C++ host catches them as std::exception.
+#include <cstddef>
 #include <exception>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace corvane_burn_watch {
 
@@ -37,6 +39,29 @@ struct UnicodeDecodeError : ValueError {
   std::size_t start;
   std::size_t end;
   std::string reason;
+};
+
+// Text that cannot be made into bytes (Python: UnicodeEncodeError). Texts
+// may hold lone surrogates, as a Python host's texts may (UTF-8 with each
+// surrogate code point written as its own three bytes), but UTF-8 has no
+// bytes for them, so they cannot go on the wire. `text` is the whole text;
+// [start, end) are the code point positions of the surrogates that stopped it.
+struct UnicodeEncodeError : ValueError {
+  UnicodeEncodeError(std::string text, std::size_t start, std::size_t end)
+      : ValueError("'utf-8' codec can't encode the character at position " + std::to_string(start) +
+                   ": surrogates not allowed"),
+        text(std::move(text)),
+        start(start),
+        end(end) {}
+  std::string text;
+  std::size_t start;
+  std::size_t end;
+};
+
+// A value nested deeper than the library takes (Python: RecursionError); see
+// json::kMaxDepth.
+struct RecursionError : Error {
+  using Error::Error;
 };
 
 // An operating-system failure with its errno (Python: OSError and subclasses).

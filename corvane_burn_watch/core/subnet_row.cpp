@@ -11,10 +11,12 @@ SubnetRow SubnetRow::from_object(json::Object object) {
   SubnetRow row;
   // Decoded objects hold each key once, so the first match is the value.
   for (json::Member& member : object) {
-    if (member.key == kMembers[0] && !row.netuid)
-      row.netuid = std::move(member.value);
-    else if (member.key == kMembers[1] && !row.incentive_burn)
-      row.incentive_burn = std::move(member.value);
+    for (const auto& [name, field] : kFields) {
+      if (member.key == name && !(row.*field)) {
+        row.*field = std::move(member.value);
+        break;
+      }
+    }
   }
   return row;
 }

@@ -11,6 +11,7 @@
 #include <variant>
 #include <vector>
 
+#include "corvane_burn_watch/core/json/document.hpp"
 #include "corvane_burn_watch/core/json/value.hpp"
 #include "corvane_burn_watch/core/settings.hpp"
 #include "corvane_burn_watch/core/subnet_row.hpp"
@@ -39,6 +40,10 @@ json::Value with_retries(std::string_view path, const json::Object& params, std:
                          long long max_retries = 6);
 // The list of subnet rows, or {"error": "no_subnet_rows", "response": payload}.
 json::Value fetch_all_subnets_latest(std::string_view auth);
+// The same, for a host that builds values of its own: the rows stay as the
+// decoder holds them (Document::value() gives what the above gives), which
+// spares building and freeing the value model's copy of a large answer.
+json::Document fetch_all_subnets_latest_document(std::string_view auth);
 
 // ---- The subnet list as the watch reads it ----
 

@@ -14,7 +14,8 @@ inline constexpr std::size_t RAW_PREFIX_LENGTH = 500;
 // "http_status" set, or {"status_code", "message", "http_status"} when the
 // error body is not JSON. Throws UnicodeDecodeError for a body that is not
 // UTF-8 and ValueError for JSON of a kind that cannot be a payload. With
-// `rows`, the rows of a success answer hold only the members it names.
+// `rows`, the rows of a success answer hold only the members it names (and
+// are kept whole in rows->whole_rows, when given; reset for any other answer).
 json::Value payload_from_response(const http::Response& response,
                                   const json::RowProjection* rows = nullptr);
 

@@ -6,6 +6,7 @@
 #include "corvane_burn_watch/core/http/client.hpp"
 #include "corvane_burn_watch/core/http/control_characters.hpp"
 #include "corvane_burn_watch/core/text/python_strip.hpp"
+#include "corvane_burn_watch/core/text/utf8.hpp"
 #include "corvane_burn_watch/data_client/data_client.hpp"
 #include "corvane_burn_watch/data_client/fetch.hpp"
 #include "corvane_burn_watch/data_client/payload.hpp"
@@ -76,6 +77,10 @@ json::Value data_client::get_json(std::string_view path, const json::Object& par
   request.ca_bundle = settings.ca_bundle.value_or("");
   for (auto& [name, value] : request_headers(auth, settings))
     request.headers.emplace_back(std::move(name), std::move(*value.as_text()));
+  // The request line and the headers go out as UTF-8 bytes, which a lone
+  // surrogate has none of.
+  utf8::require_encodable(request.url);
+  for (const auto& [name, value] : request.headers) utf8::require_encodable(value);
   return data_client::payload_from_response(http::perform(request), rows);
 }
 

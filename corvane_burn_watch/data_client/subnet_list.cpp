@@ -30,6 +30,18 @@ Value fetch_all_subnets_latest(std::string_view auth) {
   return fetch_subnet_list(auth, {}, {}, nullptr);
 }
 
+json::Document fetch_all_subnets_latest_document(std::string_view auth) {
+  // The answer is checked with every row left empty; the rows themselves are
+  // kept as decoded.
+  std::optional<json::Document> rows;
+  const json::RowProjection projection{ROWS_KEY, {}, &rows};
+  Value data = fetch_subnet_list(auth, {}, {}, &projection);
+  // The rows of an error answer are decoded whole: only a success answer's
+  // are kept as decoded.
+  if (data.is_list() && rows) return std::move(*rows);
+  return json::Document(std::move(data));
+}
+
 SubnetFetch fetch_subnet_rows(std::string_view auth, const std::optional<Settings>& settings,
                               const RequestLimits& limits) {
   const json::RowProjection projection{ROWS_KEY, SubnetRow::kMembers};

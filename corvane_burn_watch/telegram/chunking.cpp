@@ -28,10 +28,14 @@
 // without body lines stays one chunk. No chunk that repeats the header could
 // be shorter; this way the work always ends and no text is lost.
 #include <algorithm>
+#include <climits>
+#include <cmath>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
@@ -148,6 +152,25 @@ std::vector<std::string> chunk_text(std::string_view text, long long max_len) {
   }
   chunks.push_back(std::move(current));
   return chunks;
+}
+
+long long chunk_length(const ChunkLimit& max_len) {
+  if (const double* fraction = std::get_if<double>(&max_len)) {
+    if (std::isnan(*fraction)) throw ValueError("max_len cannot be NaN");
+    if (*fraction >= 0x1p63) return LLONG_MAX;
+    if (*fraction < -0x1p63) return LLONG_MIN;
+    return static_cast<long long>(*fraction);  // cuts toward zero
+  }
+  const json::Integer& whole = std::get<json::Integer>(max_len);
+  static const json::Integer kLargest = json::Integer::from(LLONG_MAX);
+  static const json::Integer kSmallest = json::Integer::from(LLONG_MIN);
+  if (numbers::compare_integers(whole, kLargest) > 0) return LLONG_MAX;
+  if (numbers::compare_integers(whole, kSmallest) < 0) return LLONG_MIN;
+  return std::stoll(whole.digits);
+}
+
+std::vector<std::string> chunk_text(std::string_view text, const ChunkLimit& max_len) {
+  return chunk_text(text, chunk_length(max_len));
 }
 
 }  // namespace corvane_burn_watch

@@ -36,6 +36,10 @@ http::Request send_message_request(std::string_view text, std::string_view token
                                    std::string_view chat_id,
                                    const telegram::MessageOptions& options,
                                    const Settings& settings) {
+  // The form body and the request line go out as UTF-8 bytes, which a lone
+  // surrogate has none of.
+  utf8::require_encodable(chat_id);
+  utf8::require_encodable(text);
   http::Request request;
   request.method = "POST";
   request.url = settings.telegram_api_base.value_or(kDefaultApiBase) + "/bot" + std::string(token) +
@@ -50,6 +54,12 @@ http::Request send_message_request(std::string_view text, std::string_view token
   request.timeout_seconds = kTimeoutSeconds;
   request.deadline_seconds = options.deadline_seconds;
   request.secrets = {std::string(token)};
+  try {
+    utf8::require_encodable(request.url);
+  } catch (UnicodeEncodeError& e) {
+    http::mask(e.text, request.secrets);  // the URL carries the token
+    throw;
+  }
   return request;
 }
 
@@ -72,13 +82,11 @@ telegram::SendOutcome telegram::send_message(std::string_view text, std::string_
       text, token, chat_id, options, settings ? *settings : Settings::from_environment());
   SendOutcome outcome;
   try {
-    http::Response response = http::perform(request);
-    // Hidden before any of the body is cut or quoted, so that no cut leaves a
-    // part of the token behind. Bytes that are not UTF-8 are reported first,
-    // at their own positions.
-    utf8::require_valid(response.body);
-    response.body = http::redact(std::move(response.body), request.secrets);
-    outcome = classify_send_reply(response, read_send_reply(response));
+    const http::Response response = http::perform(request);
+    // The reply is read as it came (a token-like text inside it must not
+    // break its JSON); the token is hidden in the body before any part of it
+    // is cut, and in the whole detail below.
+    outcome = classify_send_reply(response, read_send_reply(response, request.secrets));
   } catch (const NetworkError& e) {
     outcome.status = SendStatus::network;
     outcome.detail = e.what();

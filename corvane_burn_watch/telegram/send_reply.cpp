@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "corvane_burn_watch/core/errors.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
 #include "corvane_burn_watch/core/json/parse.hpp"
 #include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
@@ -24,20 +25,23 @@ Object require_object(Value value, const char* what) {
 
 // A success body that is not JSON: the parser's own message says only where
 // it failed, so the error says whose answer it was and how it began.
-json::SyntaxError not_json(const http::Response& response, const json::SyntaxError& error) {
-  const std::string start(utf8::prefix(response.body, kBrokenBodyShown));
+json::SyntaxError not_json(const http::Response& response, const json::SyntaxError& error,
+                           const std::vector<std::string>& secrets) {
+  const std::string body = http::redact(response.body, secrets);
+  const std::string start(utf8::prefix(body, kBrokenBodyShown));
   return json::SyntaxError("Telegram answered " + std::to_string(response.status) +
                            " with a body that is not JSON (" + error.what() +
                            "); it begins: " + python_text::text_form(Value(start)));
 }
 
-DeliveryResult read_success(const http::Response& response) {
+DeliveryResult read_success(const http::Response& response,
+                            const std::vector<std::string>& secrets) {
   utf8::require_valid(response.body);
   Value parsed;
   try {
     parsed = json::parse(response.body);
   } catch (const json::SyntaxError& e) {
-    throw not_json(response, e);
+    throw not_json(response, e, secrets);
   }
   const Object reply = require_object(std::move(parsed), "reply");
   const Value* ok = reply.find("ok");
@@ -45,7 +49,7 @@ DeliveryResult read_success(const http::Response& response) {
   return {false, python_text::text_form(Value(reply))};
 }
 
-DeliveryResult read_error(const http::Response& response) {
+DeliveryResult read_error(const http::Response& response, const std::vector<std::string>& secrets) {
   const std::string& body = response.body;
   if (body.empty())
     return {false, "HTTP Error " + std::to_string(response.status) + ": " + response.reason};
@@ -59,13 +63,14 @@ DeliveryResult read_error(const http::Response& response) {
   const Object reply = require_object(std::move(parsed), "error reply");
   const Value* description = reply.find("description");
   if (description && description->truthy()) return {false, python_text::plain_text(*description)};
-  return {false, std::string(utf8::prefix(body, kErrorBodyCut))};
+  return {false, std::string(utf8::prefix(http::redact(body, secrets), kErrorBodyCut))};
 }
 
 }  // namespace
 
-DeliveryResult read_send_reply(const http::Response& response) {
-  return response.is_success() ? read_success(response) : read_error(response);
+DeliveryResult read_send_reply(const http::Response& response,
+                               const std::vector<std::string>& secrets) {
+  return response.is_success() ? read_success(response, secrets) : read_error(response, secrets);
 }
 
 }  // namespace corvane_burn_watch::telegram

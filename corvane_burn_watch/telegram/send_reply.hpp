@@ -1,5 +1,8 @@
 #pragma once
 // Reading the Bot API's answer to one sendMessage request.
+#include <string>
+#include <vector>
+
 #include "corvane_burn_watch/core/http/client.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
@@ -14,7 +17,10 @@ namespace corvane_burn_watch::telegram {
 // Throws UnicodeDecodeError for a body that is not UTF-8, json::SyntaxError
 // for a success body that is not JSON (saying it came from Telegram and
 // showing its first 200 code points) and ValueError for JSON that is not an
-// object: those are broken answers, not refusals.
-DeliveryResult read_send_reply(const http::Response& response);
+// object: those are broken answers, not refusals. Any of `secrets` in the
+// body is redacted before a part of it is cut for a detail or an error, so no
+// cut leaves a piece of one behind; the caller redacts the detail as a whole.
+DeliveryResult read_send_reply(const http::Response& response,
+                               const std::vector<std::string>& secrets = {});
 
 }  // namespace corvane_burn_watch::telegram

@@ -8,9 +8,11 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <variant>
 #include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/core/json/value.hpp"
 #include "corvane_burn_watch/core/settings.hpp"
 #include "corvane_burn_watch/core/subnet_row.hpp"
 
@@ -33,6 +35,17 @@ std::string format_burn_snapshot(std::span<const SubnetRow> rows, std::string_vi
 inline constexpr long long DEFAULT_CHUNK_LENGTH = 3900;
 std::vector<std::string> chunk_text(std::string_view text,
                                     long long max_len = DEFAULT_CHUNK_LENGTH);
+
+// A chunk length as a host may give it: a whole number of any size, or a
+// number with a fraction.
+using ChunkLimit = std::variant<json::Integer, double>;
+// The length chunk_text splits at: a whole number beyond the range of long
+// long splits as the nearest one inside it does, so it is clamped; a fraction
+// is cut toward zero (and clamped). Throws ValueError for NaN.
+long long chunk_length(const ChunkLimit& max_len);
+// chunk_text with a limit as chunk_length() reads it.
+std::vector<std::string> chunk_text(std::string_view text, const ChunkLimit& max_len);
+
 
 // Throws ValueError, naming the setting, when the bot token or the chat id
 // holds a control character: such a value can never be sent. Empty values

@@ -1,5 +1,7 @@
 // Row projection must accept and refuse exactly the texts a full decode does,
-// and give the full decode with the other row members removed.
+// and give the full decode with the other row members removed; the reader
+// alone must agree with the decode that tries simdjson first, and rows kept
+// whole for a host must be the full decode's.
 #include <gtest/gtest.h>
 
 #include <optional>
@@ -9,6 +11,7 @@
 #include <vector>
 
 #include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/write.hpp"
 
 namespace json = corvane_burn_watch::json;
 using json::Value;
@@ -46,9 +49,25 @@ void projection_agrees(const std::string& text) {
   }
   if (!full) {
     EXPECT_THROW(json::parse(text, kRows), json::SyntaxError) << text;
+    EXPECT_THROW(json::parse_with_reader(text, nullptr), json::SyntaxError) << text;
     return;
   }
-  EXPECT_TRUE(json::parse(text, kRows) == projected_by_hand(*full)) << text;
+  const Value expected = projected_by_hand(*full);
+  EXPECT_TRUE(json::parse(text, kRows) == expected) << text;
+  // The RapidJSON reader alone gives what the decode that tries simdjson first gives.
+  EXPECT_TRUE(json::parse_with_reader(text, &kRows) == expected) << text;
+  EXPECT_EQ(json::write_one_line(json::parse_with_reader(text, nullptr)),
+            json::write_one_line(*full))
+      << text;
+  // Kept whole for a host, the rows are those of the full decode.
+  std::optional<json::Document> whole;
+  const json::RowProjection keeping{"data", kRowMembers, &whole};
+  EXPECT_TRUE(json::parse(text, keeping) == expected) << text;
+  const Value* rows = full->is_object() ? full->as_object()->find("data") : nullptr;
+  if (rows != nullptr && rows->is_list()) {
+    ASSERT_TRUE(whole.has_value()) << text;
+    EXPECT_EQ(json::write_one_line(whole->value()), json::write_one_line(*rows)) << text;
+  }
 }
 
 // ---- random documents ----

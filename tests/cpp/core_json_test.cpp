@@ -97,8 +97,8 @@ TEST_P(RejectsDocument, WithSyntaxError) {
 INSTANTIATE_TEST_SUITE_P(Malformed, RejectsDocument,
                          testing::Values("", "   ", "{", "[1,]", "{\"a\" 1}", "01", "{} {}",
                                          "\xEF\xBB\xBF{}", std::string("{}\0", 3),
-                                         std::string("\"a\0b\"", 5), "\"\\ud800\"", "\"\\udc00\"",
-                                         "'x'", "tru", std::string(600, '[')));
+                                         std::string("\"a\0b\"", 5), "\"\\ud800\\u\"", "'x'", "tru",
+                                         std::string(600, '[')));
 
 TEST(Parse, MessageSaysWhere) {
   try {
@@ -112,6 +112,42 @@ TEST(Parse, MessageSaysWhere) {
 
 TEST(Parse, SurrogatePairEscapeDecodes) {
   EXPECT_EQ(*json::parse(R"("\ud83d\ude00")").as_text(), "\xF0\x9F\x98\x80");
+}
+
+// A lone surrogate is a character of its own, as a Python host reads it:
+// kept as its three bytes, and written back as its escape.
+struct SurrogateCase {
+  std::string name;
+  std::string document;
+  std::string text;
+};
+class LoneSurrogate : public testing::TestWithParam<SurrogateCase> {};
+TEST_P(LoneSurrogate, DecodesToItsOwnBytesAndWritesBack) {
+  const SurrogateCase& c = GetParam();
+  const Value value = json::parse(c.document);
+  ASSERT_EQ(value, Value(json::Array{c.text})) << c.document;
+  EXPECT_EQ(json::write_one_line(value), c.document);
+  EXPECT_EQ(json::parse(c.document, json::RowProjection{"data", {}}), value);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Escapes, LoneSurrogate,
+    testing::Values(SurrogateCase{"high", R"(["\ud800"])", "\xED\xA0\x80"},
+                    SurrogateCase{"low", R"(["\udcff"])", "\xED\xB3\xBF"},
+                    SurrogateCase{"high_then_text", R"(["\udbffx"])", "\xED\xAF\xBFx"},
+                    SurrogateCase{"two_highs_then_low", R"(["\ud800\ud83d\ude00"])",
+                                  "\xED\xA0\x80\xF0\x9F\x98\x80"},
+                    SurrogateCase{"low_then_high", R"(["\udc00\ud800"])",
+                                  "\xED\xB0\x80\xED\xA0\x80"},
+                    SurrogateCase{"after_escaped_backslash", R"(["\\\ud800"])", "\\\xED\xA0\x80"}),
+    [](const testing::TestParamInfo<SurrogateCase>& info) { return info.param.name; });
+
+TEST(Parse, PositionsAfterALoneSurrogateNameTheText) {
+  try {
+    json::parse("[\"\\ud800\", }");
+    FAIL();
+  } catch (const json::SyntaxError& e) {
+    EXPECT_NE(std::string(e.what()).find("(char 11)"), std::string::npos) << e.what();
+  }
 }
 
 TEST(WriteIndentedSorted, StateFileLayout) {

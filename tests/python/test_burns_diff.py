@@ -76,7 +76,8 @@ def test_order_matches_python_int_sort(current):
 def test_id_that_is_not_an_integer(bad_id):
     # "1" would fail its comparison with a TypeError: ids are read first.
     with pytest.raises(ValueError, match="not an integer") as caught:
-        bw.diff_burns({"1": "0"}, {"1": 5, bad_id: "1"}, 0.0)
+        # An int burn, which the stub does not allow, on purpose.
+        bw.diff_burns({"1": "0"}, {"1": 5, bad_id: "1"}, 0.0)  # type: ignore[dict-item]
     assert repr(bad_id) in str(caught.value)
 
 

@@ -36,6 +36,30 @@ def test_rows_come_back_unchanged_and_in_service_order(service):
     ]
 
 
+ROWS_OF_EVERY_KIND = (
+    '[{"netuid": 9223372036854775808, "incentive_burn": -0.0, "low": -9223372036854775808,'
+    ' "n": [1, 2.5e-7, null, true, {"k": "\\u00e9\\ud83d\\ude00", "k": 1}], "e": "", "x": {}},'
+    ' {"netuid": 1, "netuid": 2, "t": "a\\u0000b"}, 3, []%s]'
+)
+
+
+@pytest.mark.parametrize(
+    "odd_row",
+    [
+        pytest.param("", id="every-row-plain"),
+        pytest.param(', {"z": NaN}', id="nan"),
+        pytest.param(', {"z": 1180591620717411303424}', id="beyond-64-bits"),
+        pytest.param(', {"z": "\\udcff"}', id="lone-surrogate"),
+    ],
+)
+def test_rows_are_built_as_pythons_own_decoder_builds_them(service, odd_row):
+    body = '{"data": [0], "data": ' + ROWS_OF_EVERY_KIND.replace("%s", odd_row) + "}"
+    service.fail(Reply(200, body.encode()))
+    expected = json.loads(body)["data"]
+    result = bw.fetch_all_subnets_latest("the-key")
+    assert repr(result) == repr(expected)  # NaN, -0.0 and key order included
+
+
 def test_a_full_page_of_1024_rows_takes_one_request(service):
     service.rows = make_rows(1500)
     result = bw.fetch_all_subnets_latest("the-key")

@@ -5,7 +5,9 @@ from __future__ import annotations
 
 import datetime as dt
 import json
+import socket
 from pathlib import Path
+from typing import Any
 
 import pytest
 
@@ -456,3 +458,69 @@ def test_integer_threshold_is_taken_as_a_number(watch, capfd):
     watch.serve({1: 2, 2: 3})
     assert watch.once(threshold=1) == 0  # |1 - 2| is not over 1, |1 - 3| is
     assert watch.sink.texts()[0].endswith("\n\nSN2: 1.0000 \u2192 3.0000")
+
+
+# ---- the host's settings and log -----------------------------------------------------
+
+
+@pytest.mark.parametrize("operation", ["once", "snapshot"])
+def test_settings_record_takes_the_place_of_the_environment(watch, monkeypatch, operation):
+    with socket.socket() as probe:  # an address nothing listens on
+        probe.bind(("127.0.0.1", 0))
+        nowhere = f"http://127.0.0.1:{probe.getsockname()[1]}"
+    for variable in ("ORBISCA_API_BASE", "BURN_TELEGRAM_API_BASE"):
+        monkeypatch.setenv(variable, nowhere)
+    monkeypatch.delenv("ORBISCA_API_KEY")
+    settings = bw.Settings(
+        api_base=watch.service.url, api_key=API_KEY, telegram_api_base=watch.sink.url
+    )
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    common: dict[str, Any] = {
+        "state_path": str(watch.state),
+        "burn_token": TOKEN,
+        "burn_chat_id": CHAT,
+    }
+    if operation == "once":
+        code = bw.run_burn_watch_once(threshold=0.01, settings=settings, **common)
+    else:
+        code = bw.run_burn_startup_snapshot(settings=settings, **common)
+    assert code == 0
+    assert watch.saved() == {"1": "0.5"}
+    assert len(watch.sink.messages) == 1
+
+
+def test_log_lines_go_to_the_hosts_function_until_it_is_removed(watch, capfd, monkeypatch):
+    lines: list[tuple[str, str]] = []
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    bw._set_log(lambda level, message: lines.append((level, message)))
+    try:
+        assert watch.once() == 0
+        monkeypatch.delenv("ORBISCA_API_KEY")
+        assert watch.once() == 1
+    finally:
+        bw._set_log(None)
+    assert lines == [
+        ("info", "alert sent (1 subnet(s))"),
+        ("error", "orbisca API not available (must be bundled in package defaults)"),
+    ]
+    assert capfd.readouterr().err == ""
+    assert watch.once() == 1
+    assert capfd.readouterr().err.startswith("[burn] orbisca API not available")
+
+
+@pytest.mark.parametrize("raised", [LookupError("sink full"), KeyboardInterrupt()])
+def test_error_from_the_log_function_reaches_the_caller(watch, raised):
+    def log(level, message):
+        raise raised
+
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    bw._set_log(log)
+    try:
+        with pytest.raises(type(raised)) as caught:
+            watch.once()
+    finally:
+        bw._set_log(None)
+    assert caught.value is raised

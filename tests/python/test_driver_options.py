@@ -10,6 +10,7 @@ import datetime as dt
 import json
 import time
 from pathlib import Path
+from typing import Any
 
 import pytest
 
@@ -111,7 +112,11 @@ def test_default_options_change_nothing(tmp_path, watch, capfd):
         watch.sink.http.clear()
         watch.state.unlink(missing_ok=True)
         watch.serve({1: 0.1, 2: 0.2})
-        call = {"state_path": str(watch.state), "burn_token": TOKEN, "burn_chat_id": CHAT}
+        call: dict[str, Any] = {
+            "state_path": str(watch.state),
+            "burn_token": TOKEN,
+            "burn_chat_id": CHAT,
+        }
         codes = [bw.run_burn_startup_snapshot(options=options, **call)]
         codes.append(bw.run_burn_watch_once(threshold=0.01, options=options, **call))
         watch.serve({1: 0.5, 2: 0.2})

@@ -16,6 +16,7 @@
 #include "corvane_burn_watch/core/http/control_characters.hpp"
 #include "corvane_burn_watch/core/http/redact.hpp"
 #include "corvane_burn_watch/core/http/trusted_certificates.hpp"
+#include "corvane_burn_watch/core/json/parse.hpp"
 
 namespace corvane_burn_watch::http {
 namespace {
@@ -55,7 +56,8 @@ size_t on_body(char* data, size_t size, size_t count, void* user) {
     if (curl_easy_getinfo(exchange.handle, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &length) ==
             CURLE_OK &&
         length > 0 && length <= kLargestReservation)
-      body.reserve(static_cast<std::size_t>(length));
+      // With room after it, a decoder reads the body where it lies.
+      body.reserve(static_cast<std::size_t>(length) + json::kReadAhead);
   }
   body.append(data, size * count);
   return size * count;

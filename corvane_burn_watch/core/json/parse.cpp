@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <memory>
+#include <optional>
 #include <span>
 #include <string>
 #include <utility>
@@ -17,15 +19,12 @@
 #include <rapidjson/error/en.h>
 #include <rapidjson/reader.h>
 
+#include "corvane_burn_watch/core/json/fast_decode.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
 
 namespace corvane_burn_watch::json {
 namespace {
-
-// Deeper documents are refused rather than risking the stack in the code that
-// walks them afterwards.
-constexpr std::size_t kMaxDepth = 512;
 
 // A number whose value may lie beyond the range of a double. The reader
 // refuses such a number outright ("Number too big"), where a Python host
@@ -34,8 +33,8 @@ constexpr std::size_t kMaxDepth = 512;
 // same length, so every other offset stays; the builder then takes the
 // number's own text from here.
 struct BigNumber {
-  std::size_t offset;     // where the number starts in the text
-  std::string_view text;  // the number as written
+  std::size_t offset;  // where the number starts in the reader's text
+  std::string text;    // the number as written
 };
 
 // Builds the value model from RapidJSON's SAX events. Numbers arrive as their
@@ -44,13 +43,9 @@ struct BigNumber {
 // spares the allocations that dominate decoding a large answer.
 class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> {
  public:
-  // `may_hold_surrogates`: whether the text holds a \uD800-\uDFFF escape at
-  // all; without one no string can come out as a lone surrogate, and the check
-  // of every string is skipped.
   // `big`: the numbers replaced in `buffer`, in text order.
-  Builder(const RowProjection* rows, bool may_hold_surrogates, const char* buffer,
-          std::span<const BigNumber> big)
-      : rows_(rows), may_hold_surrogates_(may_hold_surrogates), buffer_(buffer), big_(big) {}
+  Builder(const RowProjection* rows, const char* buffer, std::span<const BigNumber> big)
+      : rows_(rows), buffer_(buffer), big_(big) {}
 
   bool Null() { return add(nullptr); }
   bool Bool(bool b) { return add(b); }
@@ -60,21 +55,22 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     if (next_big_ < big_.size() && s == buffer_ + big_[next_big_].offset)
       raw = big_[next_big_++].text;
     if (skipping()) return true;
-    if (raw.find_first_of(".eENI") == std::string_view::npos) {
+    const bool whole = std::none_of(raw.begin(), raw.end(), [](char c) {
+      return c == '.' || c == 'e' || c == 'E' || c == 'N' || c == 'I';
+    });
+    if (whole) {
       if (raw == "-0") raw = "0";
       return add(Integer{std::string(raw)});
     }
     return add(numbers::double_from_json_number(raw));
   }
   bool String(const char* s, rapidjson::SizeType n, bool) {
-    if (may_hold_surrogates_ && has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
     if (skipping()) return true;
     return add(std::string(s, n));
   }
   bool Key(const char* s, rapidjson::SizeType n, bool) {
-    if (may_hold_surrogates_ && has_surrogate(s, n)) return fail("lone surrogate in \\u escape");
     if (skipped_depth_ > 0) return true;
-    Frame& frame = frames_.back();
+    Frame& frame = top();
     frame.key = std::string_view(s, n);  // lives in the buffer being decoded
     skip_next_ = frame.role == Role::row && !kept_in_row(frame.key);
     return true;
@@ -83,7 +79,7 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   bool StartArray() { return open(Array{}); }
   bool EndObject(rapidjson::SizeType) {
     if (skipped_depth_ > 0) return --skipped_depth_, true;
-    frames_.back().container.as_object()->remove_duplicate_keys();
+    top().container.as_object()->remove_duplicate_keys();
     return close();
   }
   bool EndArray(rapidjson::SizeType) {
@@ -97,11 +93,16 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
  private:
   // Where a container stands with respect to the row projection.
   enum class Role { plain, top, row_list, row };
+  // One open container. Frames stay once closed, for the next container at
+  // their depth.
   struct Frame {
     Value container;
-    Role role;
-    std::string_view key;  // the member being read, in an object
+    Role role = Role::plain;
+    std::string key;            // the member being read, in an object
+    std::size_t last_size = 0;  // of the last container closed at this depth
   };
+
+  Frame& top() { return frames_[depth_ - 1]; }
 
   // A scalar inside or in place of a left-out member: checked, not built.
   bool skipping() {
@@ -112,10 +113,10 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
     return std::find(rows_->keep.begin(), rows_->keep.end(), key) != rows_->keep.end();
   }
   // The rows are the objects in the list under `list_key` of the top object.
-  Role role_for(const Value& container) const {
+  Role role_for(const Value& container) {
     if (!rows_) return Role::plain;
-    if (frames_.empty()) return container.is_object() ? Role::top : Role::plain;
-    const Frame& parent = frames_.back();
+    if (depth_ == 0) return container.is_object() ? Role::top : Role::plain;
+    const Frame& parent = top();
     if (parent.role == Role::top && parent.key == rows_->list_key && container.is_list())
       return Role::row_list;
     if (parent.role == Role::row_list && container.is_object()) return Role::row;
@@ -123,49 +124,51 @@ class Builder : public rapidjson::BaseReaderHandler<rapidjson::UTF8<>, Builder> 
   }
   bool add(Value value) {
     if (skipping()) return true;
-    if (frames_.empty()) {
+    if (depth_ == 0) {
       root_ = std::move(value);
-    } else if (Array* list = frames_.back().container.as_list()) {
+    } else if (Array* list = top().container.as_list()) {
       list->push_back(std::move(value));
     } else {
-      Frame& parent = frames_.back();
+      Frame& parent = top();
       parent.container.as_object()->append(std::string(parent.key), std::move(value));
     }
     return true;
   }
   bool open(Value container) {
-    if (frames_.size() + static_cast<std::size_t>(skipped_depth_) >= kMaxDepth)
+    if (depth_ + static_cast<std::size_t>(skipped_depth_) >= json::kMaxDepth)
       return fail("nesting too deep");
     if (skipped_depth_ > 0 || std::exchange(skip_next_, false)) return ++skipped_depth_, true;
     const Role role = role_for(container);
-    frames_.push_back(Frame{std::move(container), role, {}});
+    if (depth_ == frames_.size()) frames_.emplace_back();
+    Frame& frame = frames_[depth_++];
+    // Siblings are alike (the rows of a list): a container is given the size
+    // of the last one closed at its depth, so it is allocated once. Capped, so
+    // that a small container after a large one never holds much unused room.
+    const std::size_t expected = std::min<std::size_t>(frame.last_size, 64);
+    if (Array* list = container.as_list()) list->reserve(expected);
+    if (Object* object = container.as_object()) object->reserve(expected);
+    frame.container = std::move(container);
+    frame.role = role;
     return true;
   }
   bool close() {
-    Value done = std::move(frames_.back().container);
-    frames_.pop_back();
+    Frame& frame = top();
+    Value done = std::move(frame.container);
+    frame.last_size = done.is_list() ? done.as_list()->size() : done.as_object()->size();
+    --depth_;
     return add(std::move(done));
   }
   bool fail(const char* why) {
     failure_ = why;
     return false;
   }
-  // An unpaired \uD800-\uDFFF escape decodes to bytes that are not UTF-8
-  // (ED A0..BF xx); refuse it so every text stays valid UTF-8.
-  static bool has_surrogate(const char* s, std::size_t n) {
-    for (const char* p = static_cast<const char*>(std::memchr(s, '\xED', n)); p;
-         p = static_cast<const char*>(std::memchr(p + 1, '\xED', n - (p + 1 - s)))) {
-      if (p + 1 < s + n && static_cast<unsigned char>(p[1]) >= 0xA0) return true;
-    }
-    return false;
-  }
 
   const RowProjection* rows_;
-  bool may_hold_surrogates_;
   const char* buffer_;
   std::span<const BigNumber> big_;
   std::size_t next_big_ = 0;
   std::vector<Frame> frames_;
+  std::size_t depth_ = 0;  // frames_[0, depth_) are open
   Value root_;
   std::string failure_;
   bool skip_next_ = false;  // the next value is a left-out row member
@@ -183,6 +186,104 @@ bool has_surrogate_escape(std::string_view text) {
   }
   return false;
 }
+
+// The code unit of a \uXXXX escape at `pos`, or -1 when there is none.
+long escaped_unit(std::string_view text, std::size_t pos) {
+  if (pos + 6 > text.size() || text[pos] != '\\' || text[pos + 1] != 'u') return -1;
+  long unit = 0;
+  for (std::size_t i = pos + 2; i < pos + 6; ++i) {
+    const char c = text[i];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : -1;
+    if (digit < 0) return -1;
+    unit = unit * 16 + digit;
+  }
+  return unit;
+}
+
+// The text as the reader is given it: a copy that ends in NUL (the reader
+// takes NUL for the end) and in padding (the reader scans 16 bytes at a time
+// and may look up to the next 16-byte boundary past the end). The copy is
+// decoded in place, which spares the reader copying every string and number.
+//
+// The copy is also where lone surrogate escapes are rewritten: RapidJSON
+// refuses an escaped high surrogate that no escaped low one follows, where a
+// Python host's decoder takes any lone surrogate as a character of its own.
+// So each lone surrogate escape (6 bytes) is replaced by the surrogate's own
+// 3 bytes, which the reader copies as they are; `shortened_at` keeps where,
+// for error positions.
+class ReaderText {
+ public:
+  explicit ReaderText(std::string_view text) : buffer_(new char[text.size() + kScanPadding]) {
+    if (has_surrogate_escape(text)) {
+      size_ = copy_with_lone_surrogates(text);
+    } else {
+      std::memcpy(buffer_.get(), text.data(), text.size());  // no zero-filling first
+      size_ = text.size();
+    }
+    std::memset(buffer_.get() + size_, 0, kScanPadding);
+  }
+
+  char* data() { return buffer_.get(); }
+  std::size_t size() const { return size_; }
+  std::string_view view() const { return {buffer_.get(), size_}; }
+  // Hands each of `big` to the reader as a plain 0 padded to its length.
+  void replace(std::span<const BigNumber> big) {
+    for (const BigNumber& number : big) {
+      buffer_[number.offset] = '0';
+      std::fill_n(buffer_.get() + number.offset + 1, number.text.size() - 1, ' ');
+    }
+  }
+  // The position in the original text of a position in the copy.
+  std::size_t original_offset(std::size_t offset) const {
+    std::size_t shift = 0;
+    for (std::size_t at : shortened_at_)
+      if (at < offset) shift += 3;
+    return offset + shift;
+  }
+
+ private:
+  static constexpr std::size_t kScanPadding = 16;
+
+  std::size_t copy_with_lone_surrogates(std::string_view text) {
+    char* out = buffer_.get();
+    bool in_string = false;
+    for (std::size_t i = 0; i < text.size();) {
+      const char c = text[i];
+      if (c == '"') in_string = !in_string;
+      if (!in_string || c != '\\') {
+        *out++ = c;
+        ++i;
+        continue;
+      }
+      const long unit = escaped_unit(text, i);
+      const long next = escaped_unit(text, i + 6);
+      std::size_t copied = 0;
+      if (unit < 0xD800 || unit > 0xDFFF)  // another escape: copied whole
+        copied = 2;
+      else if (unit <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF)  // a pair: the reader joins it
+        copied = 12;
+      if (copied > 0) {
+        const std::string_view escape = text.substr(i, copied);
+        out = std::copy(escape.begin(), escape.end(), out);
+        i += escape.size();
+        continue;
+      }
+      shortened_at_.push_back(static_cast<std::size_t>(out - buffer_.get()));
+      *out++ = static_cast<char>(0xE0 | (unit >> 12));
+      *out++ = static_cast<char>(0x80 | ((unit >> 6) & 0x3F));
+      *out++ = static_cast<char>(0x80 | (unit & 0x3F));
+      i += 6;
+    }
+    return static_cast<std::size_t>(out - buffer_.get());
+  }
+
+  std::unique_ptr<char[]> buffer_;
+  std::size_t size_ = 0;
+  std::vector<std::size_t> shortened_at_;
+};
 
 bool is_digit(char c) {
   return c >= '0' && c <= '9';
@@ -245,7 +346,7 @@ std::vector<BigNumber> find_big_numbers(std::string_view text) {
     const std::size_t end = number_end(text, pos);
     if (end == std::string_view::npos) continue;
     const std::string_view number = text.substr(pos, end - pos);
-    if (may_be_too_big(number)) found.push_back(BigNumber{pos, number});
+    if (may_be_too_big(number)) found.push_back(BigNumber{pos, std::string(number)});
     pos = end - 1;
   }
   return found;
@@ -266,58 +367,100 @@ std::string describe(std::string_view text, std::size_t offset, std::string mess
          " (char " + std::to_string(offset) + ")";
 }
 
-Value decode(std::string_view text, const RowProjection* rows) {
+Value decode_with_reader(std::string_view text, const RowProjection* rows) {
   // Checking the encoding up front (mostly ASCII, so cheap) lets the reader
-  // skip its own per-character check. Decoding in place, in a copy that ends
-  // in NUL as the reader requires, spares it copying every string and number.
+  // skip its own per-character check.
   if (!utf8::is_valid(text)) throw SyntaxError(describe(text, 0, "Invalid encoding in string"));
   constexpr unsigned kFlags = rapidjson::kParseInsituFlag | rapidjson::kParseNumbersAsStringsFlag |
                               rapidjson::kParseNanAndInfFlag;
-  // The 16-byte scans may read past the end of the text, up to the next
-  // 16-byte boundary: the padding keeps those reads inside the buffer.
-  constexpr std::size_t kScanPadding = 16;
-  std::string buffer(text.size() + kScanPadding, '\0');
-  const bool may_hold_surrogates = has_surrogate_escape(text);
-  auto attempt = [&](std::span<const BigNumber> big, rapidjson::InsituStringStream& stream,
-                     Builder& builder) {
-    std::copy(text.begin(), text.end(), buffer.begin());
-    for (const BigNumber& number : big) {
-      buffer[number.offset] = '0';
-      std::fill_n(buffer.begin() + number.offset + 1, number.text.size() - 1, ' ');
-    }
-    stream = rapidjson::InsituStringStream(buffer.data());
-    builder = Builder(rows, may_hold_surrogates, buffer.data(), big);
-    rapidjson::Reader reader;
-    return reader.Parse<kFlags>(stream, builder);
-  };
-  rapidjson::InsituStringStream stream(buffer.data());
-  Builder builder(rows, may_hold_surrogates, buffer.data(), {});
-  rapidjson::ParseResult result = attempt({}, stream, builder);
-  // Rare, so the text is searched for such numbers only once one was met.
+  std::optional<ReaderText> input;
+  std::optional<Builder> builder;
+  rapidjson::InsituStringStream stream(nullptr);
   std::vector<BigNumber> big;
+  auto attempt = [&] {
+    input.emplace(text);  // afresh: decoding in place changes the copy
+    input->replace(big);
+    stream = rapidjson::InsituStringStream(input->data());
+    builder.emplace(rows, input->data(), big);
+    rapidjson::Reader reader;
+    return reader.Parse<kFlags>(stream, *builder);
+  };
+  rapidjson::ParseResult result = attempt();
+  // Rare, so the text is searched for such numbers only once one was met.
   if (result.Code() == rapidjson::kParseErrorNumberTooBig) {
-    big = find_big_numbers(text);
-    result = attempt(big, stream, builder);
+    big = find_big_numbers(ReaderText(text).view());
+    result = attempt();
   }
   if (result.IsError()) {
-    std::string message =
-        !builder.failure().empty() ? builder.failure() : rapidjson::GetParseError_En(result.Code());
-    throw SyntaxError(describe(text, result.Offset(), message));
+    std::string message = !builder->failure().empty() ? builder->failure()
+                                                      : rapidjson::GetParseError_En(result.Code());
+    throw SyntaxError(describe(text, input->original_offset(result.Offset()), message));
   }
   // The reader takes a NUL byte for the end of the input; anything after the
   // document, a NUL included, is extra data.
-  if (stream.Tell() != text.size()) throw SyntaxError(describe(text, stream.Tell(), "Extra data"));
-  return builder.take_root();
+  if (stream.Tell() != input->size())
+    throw SyntaxError(describe(text, input->original_offset(stream.Tell()), "Extra data"));
+  return builder->take_root();
+}
+
+// The rows of a value decoded whole, cut down as `rows` asks; the list itself
+// goes whole to rows.whole_rows.
+void keep_whole_rows(Value& value, const RowProjection& rows) {
+  Object* top = value.as_object();
+  Value* list = top ? top->find(rows.list_key) : nullptr;
+  if (!list || !list->is_list()) return;
+  Array projected;
+  projected.reserve(list->as_list()->size());
+  for (const Value& item : *list->as_list()) {
+    const Object* row = item.as_object();
+    if (!row) {
+      projected.push_back(item);
+      continue;
+    }
+    Object kept;
+    for (const Member& member : *row)
+      if (std::find(rows.keep.begin(), rows.keep.end(), member.key) != rows.keep.end())
+        kept.append(member.key, member.value);
+    projected.push_back(std::move(kept));
+  }
+  *rows.whole_rows = Document(std::move(*list));
+  *list = std::move(projected);
+}
+
+// simdjson takes nearly every text a service sends, several times faster;
+// what it does not take, the reader decides.
+Value decode(std::string_view text, bool padded, const RowProjection* rows) {
+  if (std::optional<Value> fast = fast_decode(text, padded, rows)) return *std::move(fast);
+  if (!rows || !rows->whole_rows) return decode_with_reader(text, rows);
+  Value value = decode_with_reader(text, nullptr);
+  keep_whole_rows(value, *rows);
+  return value;
+}
+
+bool padded(const std::string& text) {
+  return text.capacity() - text.size() >= kReadAhead;
 }
 
 }  // namespace
 
 Value parse(std::string_view text) {
-  return decode(text, nullptr);
+  return decode(text, false, nullptr);
 }
 
 Value parse(std::string_view text, const RowProjection& rows) {
-  return decode(text, &rows);
+  return decode(text, false, &rows);
+}
+
+Value parse_held(const std::string& text) {
+  return decode(text, padded(text), nullptr);
+}
+
+Value parse_held(const std::string& text, const RowProjection& rows) {
+  return decode(text, padded(text), &rows);
+}
+
+Value parse_with_reader(std::string_view text, const RowProjection* rows) {
+  return decode_with_reader(text, rows);
 }
 
 }  // namespace corvane_burn_watch::json

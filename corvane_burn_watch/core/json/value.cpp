@@ -1,8 +1,9 @@
 #include "corvane_burn_watch/core/json/value.hpp"
 
+#include <cstdint>
 #include <string_view>
-#include <unordered_map>
-#include <unordered_set>
+
+#include "corvane_burn_watch/core/json/key_index.hpp"
 
 namespace corvane_burn_watch::json {
 
@@ -42,15 +43,24 @@ constexpr std::size_t kLinearLimit = 16;  // small objects: a scan beats hashing
 // common case is told apart first, without moving anything.
 bool has_duplicate_keys(const std::vector<Member>& members) {
   if (members.size() <= kLinearLimit) {
-    for (auto a = members.begin(); a != members.end(); ++a)
-      for (auto b = members.begin(); b != a; ++b)
-        if (a->key == b->key) return true;
+    // A 64-bit sketch of length and end characters rules out nearly every
+    // pair without comparing the keys.
+    std::uint64_t seen = 0;
+    for (auto a = members.begin(); a != members.end(); ++a) {
+      const std::string& key = a->key;
+      const std::uint64_t bit =
+          std::uint64_t{1} << ((key.size() * 7 + (key.empty() ? 0 : key.front() * 3 + key.back())) &
+                               63);
+      if (seen & bit)
+        for (auto b = members.begin(); b != a; ++b)
+          if (a->key == b->key) return true;
+      seen |= bit;
+    }
     return false;
   }
-  std::unordered_set<std::string_view> seen;
-  seen.reserve(members.size());
-  for (const auto& member : members)
-    if (!seen.insert(member.key).second) return true;
+  KeyIndex seen(members.size());
+  for (std::size_t i = 0; i < members.size(); ++i)
+    if (seen.insert(members[i].key, i) != KeyIndex::npos) return true;
   return false;
 }
 
@@ -70,15 +80,14 @@ void Object::remove_duplicate_keys() {
         it->value = std::move(member.value);
     }
   } else {
-    std::unordered_map<std::string_view, std::size_t> position;
-    position.reserve(members_.size());
+    KeyIndex position(members_.size());
     // `unique` never reallocates (reserved above), so views of its keys stay valid.
     for (auto& member : members_) {
-      if (auto it = position.find(member.key); it != position.end()) {
-        unique[it->second].value = std::move(member.value);
+      if (const std::size_t at = position.find(member.key); at != KeyIndex::npos) {
+        unique[at].value = std::move(member.value);
       } else {
         unique.push_back(std::move(member));
-        position.emplace(unique.back().key, unique.size() - 1);
+        position.insert(unique.back().key, unique.size() - 1);
       }
     }
   }

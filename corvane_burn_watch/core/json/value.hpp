@@ -14,6 +14,13 @@ class Value;
 struct Member;
 using Array = std::vector<Value>;
 
+// The deepest nesting of lists and objects a value may have: `[]` is one
+// level, `[[]]` two. Decoding refuses a deeper document as malformed, and a
+// host's converter refuses a deeper value (RecursionError), so the code that
+// walks a value recursively (writers, text forms, comparison, destruction)
+// never goes deeper than this.
+inline constexpr std::size_t kMaxDepth = 512;
+
 // A whole number of any length, kept as canonical decimal digits:
 // an optional '-', no leading zeros, and "0" never negative.
 struct Integer {
@@ -96,6 +103,7 @@ class Value {
   const std::string* as_text() const { return std::get_if<std::string>(&storage_); }
   const Array* as_list() const { return std::get_if<Array>(&storage_); }
   const Object* as_object() const { return std::get_if<Object>(&storage_); }
+  std::string* as_text() { return std::get_if<std::string>(&storage_); }
   Object* as_object() { return std::get_if<Object>(&storage_); }
   Array* as_list() { return std::get_if<Array>(&storage_); }
 

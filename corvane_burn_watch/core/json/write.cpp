@@ -77,6 +77,38 @@ void newline(std::string& out, int depth) {
   out.append(static_cast<std::size_t>(depth) * 2, ' ');
 }
 
+void append_indented(std::string& out, const Value& value, int depth);
+
+std::vector<MemberToWrite> member_refs(const Object& object) {
+  std::vector<MemberToWrite> refs;
+  refs.reserve(object.size());
+  for (const auto& member : object) refs.push_back({member.key, &member.value});
+  return refs;
+}
+
+void append_indented_members(std::string& out, std::vector<MemberToWrite> members, int depth) {
+  if (members.empty()) {
+    out += "{}";
+    return;
+  }
+  // Byte order of UTF-8 keys is their code point order.
+  std::stable_sort(members.begin(), members.end(),
+                   [](const MemberToWrite& a, const MemberToWrite& b) { return a.key < b.key; });
+  out.push_back('{');
+  for (std::size_t i = 0; i < members.size(); ++i) {
+    if (i) out.push_back(',');
+    newline(out, depth + 1);
+    append_ascii_json_string(out, members[i].key);
+    out += ": ";
+    if (members[i].object)
+      append_indented_members(out, member_refs(*members[i].object), depth + 1);
+    else
+      append_indented(out, *members[i].value, depth + 1);
+  }
+  newline(out, depth);
+  out.push_back('}');
+}
+
 void append_indented(std::string& out, const Value& value, int depth) {
   if (const Array* list = value.as_list()) {
     if (list->empty()) {
@@ -92,26 +124,7 @@ void append_indented(std::string& out, const Value& value, int depth) {
     newline(out, depth);
     out.push_back(']');
   } else if (const Object* object = value.as_object()) {
-    if (object->empty()) {
-      out += "{}";
-      return;
-    }
-    // Byte order of UTF-8 keys is their code point order.
-    std::vector<const Member*> sorted;
-    sorted.reserve(object->size());
-    for (const auto& member : *object) sorted.push_back(&member);
-    std::stable_sort(sorted.begin(), sorted.end(),
-                     [](const Member* a, const Member* b) { return a->key < b->key; });
-    out.push_back('{');
-    for (std::size_t i = 0; i < sorted.size(); ++i) {
-      if (i) out.push_back(',');
-      newline(out, depth + 1);
-      append_ascii_json_string(out, sorted[i]->key);
-      out += ": ";
-      append_indented(out, sorted[i]->value, depth + 1);
-    }
-    newline(out, depth);
-    out.push_back('}');
+    append_indented_members(out, member_refs(*object), depth);
   } else {
     append_scalar(out, value);
   }
@@ -171,6 +184,12 @@ void append_ascii_json_string(std::string& out, std::string_view text) {
 std::string write_indented_sorted(const Value& value) {
   std::string out;
   append_indented(out, value, 0);
+  return out;
+}
+
+std::string write_indented_sorted(std::initializer_list<MemberToWrite> members) {
+  std::string out;
+  append_indented_members(out, std::vector<MemberToWrite>(members), 0);
   return out;
 }
 

@@ -250,7 +250,13 @@ double double_from_json_number(std::string_view raw) {
                               : std::numeric_limits<double>::infinity();
   bool negative = raw.front() == '-';
   if (negative) raw.remove_prefix(1);
-  double magnitude = convert_numeral(std::string(raw));
+  // A JSON numeral is already what from_chars reads; only a value out of its
+  // range takes the general way.
+  double magnitude = 0.0;
+  const auto [end, ec] =
+      std::from_chars(raw.data(), raw.data() + raw.size(), magnitude, std::chars_format::general);
+  if (ec != std::errc() || end != raw.data() + raw.size())
+    magnitude = convert_numeral(std::string(raw));
   return negative ? -magnitude : magnitude;
 }
 

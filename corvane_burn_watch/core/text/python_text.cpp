@@ -23,7 +23,7 @@ void append_hex(std::string& out, unsigned value, int digits) {
 
 // A text as a Python host prints it: single quotes unless the text holds a
 // single quote and no double quote; backslash escapes for the quote, the
-// backslash and control characters.
+// backslash, control characters and lone surrogates.
 void append_quoted(std::string& out, std::string_view text) {
   const bool has_single = text.find('\'') != std::string_view::npos;
   const bool has_double = text.find('"') != std::string_view::npos;
@@ -42,6 +42,9 @@ void append_quoted(std::string& out, std::string_view text) {
     } else if (cp < 0x20 || (cp >= 0x7F && cp < 0xA0)) {
       out += "\\x";
       append_hex(out, cp, 2);
+    } else if (cp >= 0xD800 && cp <= 0xDFFF) {
+      out += "\\u";
+      append_hex(out, cp, 4);
     } else {
       rapidjson::GenericStringBuffer<rapidjson::UTF8<>> buffer;
       rapidjson::UTF8<>::Encode(buffer, cp);

@@ -76,6 +76,21 @@ void require_valid(std::string_view bytes) {
   }
 }
 
+void require_encodable(std::string_view text) {
+  const auto is_surrogate_at = [&](std::size_t i) {
+    return i + 2 < text.size() && static_cast<unsigned char>(text[i]) == 0xED &&
+           static_cast<unsigned char>(text[i + 1]) >= 0xA0;
+  };
+  for (std::size_t i = skip_ascii(text, 0); i < text.size(); i = skip_ascii(text, i + 1)) {
+    if (!is_surrogate_at(i)) continue;
+    // Reported as a Python host's encoder does: the run of surrogates, in code points.
+    const std::size_t start = length(text.substr(0, i));
+    std::size_t end = start;
+    for (; is_surrogate_at(i); i += 3) ++end;
+    throw UnicodeEncodeError(std::string(text), start, end);
+  }
+}
+
 std::size_t length(std::string_view text) {
   std::size_t count = 0;
   for (unsigned char c : text) count += !is_continuation(c);

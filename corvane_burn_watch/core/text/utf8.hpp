@@ -11,6 +11,15 @@ void require_valid(std::string_view bytes);
 
 bool is_valid(std::string_view bytes);
 
+// Texts the library holds may also carry lone surrogates (U+D800..U+DFFF),
+// each written as its own three bytes (ED A0..BF xx), as a Python host's texts
+// may hold them. Everything below that counts or walks code points takes them
+// as one code point each.
+
+// Throws UnicodeEncodeError when `text` holds a lone surrogate: UTF-8 has no
+// bytes for one, so such a text cannot go into a request.
+void require_encodable(std::string_view text);
+
 // Whether `byte` continues a multi-byte sequence (10xxxxxx).
 inline bool is_continuation(unsigned char byte) {
   return (byte & 0xC0) == 0x80;
