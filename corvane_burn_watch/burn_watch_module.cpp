@@ -1062,4 +1062,22 @@ NB_MODULE(burn_watch, m) {
         "Whether pause_path names an existing regular file; False when empty.");
   m.def("_sleep_until_interval", &cbw::sleep_until_interval, waits, "interval_seconds"_a,
         "pause_path"_a, "Sleep in 1s steps. Returns False if paused before interval elapsed.");
+
+  // ---- Telegram checks: getMe and getChat ----
+  nb::class_<cbw::TelegramBot>(m, "TelegramBot", "What getMe says about the bot behind a token.")
+      .def_ro("ok", &cbw::TelegramBot::ok)
+      .def_ro("username", &cbw::TelegramBot::username)
+      .def_ro("detail", &cbw::TelegramBot::detail);
+  nb::class_<cbw::TelegramChat>(m, "TelegramChat", "What getChat says about the chat.")
+      .def_ro("ok", &cbw::TelegramChat::ok)
+      .def_ro("title", &cbw::TelegramChat::title)
+      .def_ro("type", &cbw::TelegramChat::type)
+      .def_ro("migrated_to", &cbw::TelegramChat::migrated_to)
+      .def_ro("detail", &cbw::TelegramChat::detail);
+  m.def("get_telegram_bot", &cbw::get_telegram_bot, waits, "token"_a, "settings"_a = nb::none(),
+        "getMe: the bot's username, or (ok False) why the token is refused.");
+  m.def("get_telegram_chat", &cbw::get_telegram_chat, waits, "token"_a, "chat_id"_a,
+        "settings"_a = nb::none(),
+        "getChat: the chat's title and type, or (ok False) why not; migrated_to names the new "
+        "chat of a group that became a supergroup.");
 }

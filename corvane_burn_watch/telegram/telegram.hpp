@@ -46,7 +46,6 @@ long long chunk_length(const ChunkLimit& max_len);
 // chunk_text with a limit as chunk_length() reads it.
 std::vector<std::string> chunk_text(std::string_view text, const ChunkLimit& max_len);
 
-
 // Throws ValueError, naming the setting, when the bot token or the chat id
 // holds a control character: such a value can never be sent. Empty values
 // pass; they mean "not configured", which a delivery reports as its result.
