@@ -39,7 +39,7 @@ __all__ = ["MetricsFile", "MetricsServer", "WatchMetrics", "open_metrics", "writ
 
 # From a quick cycle against a nearby service to one that waited out rate
 # limits and time-outs.
-DURATION_BUCKETS = (0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1.0, 2.5, 5.0, 10.0, 30.0, 60.0, 120.0, 300.0)
+DURATION_BUCKETS = (0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60, 120, 300)
 
 _SUBNET_BURN = "burn_watch_subnet_owner_burn"
 _SUBNET_BURN_HELP = "Owner burn rate of each subnet in the last burn map"
