@@ -48,8 +48,8 @@ def _fetch_failure(response: Any) -> str:
     if isinstance(response, dict):
         if "http_status" in response:
             words = [response.get(key) for key in ("message", "detail", "description", "error")]
-            said = next((w for w in words if isinstance(w, str) and w), "")
-            return f"HTTP {response['http_status']}" + (f": {_cut(said)}" if said else "")
+            said = [word for word in words if isinstance(word, str) and word]
+            return f"HTTP {response['http_status']}" + (f": {_cut(said[0])}" if said else "")
         if "parse_error" in response:
             return f"the answer is not JSON ({response['parse_error']})"
     return "no subnet rows in the answer: " + _cut(json.dumps(response))
@@ -64,9 +64,11 @@ def check_data_service() -> Check:
         rows = burn_watch.fetch_all_subnets_latest(auth)
     except Exception as error:
         return Check(what, False, _describe(error))
-    if isinstance(rows, dict):
-        return Check(what, False, _fetch_failure(rows.get("response")))
-    return Check(f"{what}, {len(rows)} subnets", True)
+    if isinstance(rows, list):
+        return Check(f"{what}, {len(rows)} subnets", True)
+    return Check(
+        what, False, _fetch_failure(rows.get("response") if isinstance(rows, dict) else rows)
+    )
 
 
 def check_telegram_bot(token: str) -> Check:

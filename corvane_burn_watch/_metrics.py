@@ -171,7 +171,8 @@ class MetricsServer:
 
     def __init__(self, metrics: WatchMetrics, address: str, port: int) -> None:
         self._server, self._thread = start_http_server(port, address, registry=metrics.registry)
-        self.address, self.port = self._server.server_address[:2]
+        host, self.port = self._server.server_address[:2]
+        self.address = host.decode() if isinstance(host, bytes) else host
 
     @property
     def url(self) -> str:

@@ -11,13 +11,16 @@ import pytest
 from corvane_burn_watch import _cli
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
+from corvane_burn_watch.simulator.json_document import JsonValue
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
 API_KEY = "setup-key-5a7e"
 TOKEN = "6060:setup-token-b00c"
 CHAT = "-100424242"
 BOT = "burn_ops_bot"
-CHATS = {CHAT: {"id": int(CHAT), "title": "Burn ops", "type": "supergroup"}}
+CHATS: dict[str, dict[str, JsonValue]] = {
+    CHAT: {"id": int(CHAT), "title": "Burn ops", "type": "supergroup"}
+}
 
 
 @pytest.fixture

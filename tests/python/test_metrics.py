@@ -30,7 +30,10 @@ class Report:
     summary: str = ""
 
 
-def samples(text: str) -> dict[tuple[str, tuple[tuple[str, str], ...]], float]:
+Samples = dict[tuple[str, tuple[tuple[str, str], ...]], float]
+
+
+def samples(text: str) -> Samples:
     return {
         (sample.name, tuple(sorted(sample.labels.items()))): sample.value
         for family in text_string_to_metric_families(text)
@@ -45,7 +48,7 @@ def test_metrics_follow_the_passes(tmp_path):
     server = MetricsServer(metrics, "127.0.0.1", 0)
     metrics_file = MetricsFile(metrics, path)
 
-    def after(report: Report) -> dict:
+    def after(report: Report) -> Samples:
         metrics.observe(report)
         metrics_file.observe(report)
         with urllib.request.urlopen(server.url, timeout=10) as answer:
@@ -53,7 +56,7 @@ def test_metrics_follow_the_passes(tmp_path):
         assert samples(path.read_text()) == scraped
         return scraped
 
-    def burns(scraped: dict) -> dict[str, float]:
+    def burns(scraped: Samples) -> dict[str, float]:
         return {
             dict(labels)["netuid"]: value
             for (name, labels), value in scraped.items()
