@@ -301,6 +301,8 @@ def build_parser() -> argparse.ArgumentParser:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     test_message.add_argument("text", nargs="?", metavar="TEXT", help="the message")
+    _add_state_file(test_message)
+    _add_watch_options(test_message, "test-message")
     _add_log_format(test_message)
 
     from ._demo import add_demo_options
@@ -428,9 +430,12 @@ def _check(args: argparse.Namespace, creds: _settings.Credentials) -> int:
 def _test_message(args: argparse.Namespace, creds: _settings.Credentials) -> int:
     from ._test_message import default_text, send_test_message
 
-    ok, detail = send_test_message(creds, args.text or default_text())
+    _check_watch_settings(args, os.environ)
+    state = args.state_file or _settings.default_state_file(os.environ)
+    options = _watch_options(args)
+    ok, detail = send_test_message(creds, str(state), args.text or default_text(), options)
     if ok:
-        _say(f"test message delivered to chat {creds.telegram_chat_id}")
+        _say("test message delivered")
         return 0
     _say(f"test message not delivered: {detail}", "error")
     return EXIT_ERROR
@@ -458,7 +463,7 @@ THREAD_ID_VARIABLE = "BURN_TELEGRAM_THREAD_ID"
 
 
 def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
-    """The options of a long-running watch, for run, once and snapshot."""
+    """The options of a long-running watch, for run, once, snapshot and test-message."""
     group = parser.add_argument_group("delivery")
     if command == "snapshot":
         _add_threshold(parser)  # what changed since the state was saved is alerted first
@@ -541,7 +546,7 @@ def _watch_options(args: argparse.Namespace) -> WatchOptions:
         redeliver=not args.no_redeliver,
         pending_path="" if args.pending_file is None else str(args.pending_file),
         max_retry_after_seconds=args.max_retry_after,
-        startup_threshold=args.threshold,
+        startup_threshold=getattr(args, "threshold", 0.0),
         startup_table=not getattr(args, "no_startup_table", False),
         quiet_startup_table=getattr(args, "quiet_startup_table", False),
         message_thread_id=_thread_id(os.environ),

@@ -4,8 +4,12 @@ from __future__ import annotations
 
 import datetime as dt
 import socket
+from typing import TYPE_CHECKING
 
 from ._settings import Credentials
+
+if TYPE_CHECKING:
+    from .burn_watch import WatchOptions
 
 __all__ = ["default_text", "send_test_message"]
 
@@ -15,10 +19,18 @@ def default_text(now: dt.datetime | None = None) -> str:
     return f"burn-watch test message from {socket.gethostname()} at {moment:%Y-%m-%d %H:%M:%S} UTC"
 
 
-def send_test_message(creds: Credentials, text: str) -> tuple[bool, str]:
-    """Delivers ``text`` through the alerts' delivery path: (True, "") or (False, why)."""
+def send_test_message(
+    creds: Credentials, state_file: str, text: str, options: WatchOptions
+) -> tuple[bool, str]:
+    """Delivers ``text`` as alerts are delivered, topic and a moved chat
+    included (one the pending alerts file beside ``state_file`` remembers
+    too): (True, "") or (False, why)."""
     from . import burn_watch
 
-    return burn_watch.send_burn_telegram_messages(
-        text, creds.telegram_token, creds.telegram_chat_id
+    return burn_watch.send_burn_test_message(
+        state_path=state_file,
+        burn_token=creds.telegram_token,
+        burn_chat_id=creds.telegram_chat_id,
+        text=text,
+        options=options,
     )

@@ -1080,4 +1080,17 @@ NB_MODULE(burn_watch, m) {
         "settings"_a = nb::none(),
         "getChat: the chat's title and type, or (ok False) why not; migrated_to names the new "
         "chat of a group that became a supergroup.");
+  m.def(
+      "send_burn_test_message",
+      [](std::string state_path, std::string burn_token, std::string burn_chat_id, std::string text,
+         std::optional<cbw::Settings> settings, std::optional<cbw::WatchOptions> options) {
+        return cbw::send_burn_test_message(
+            {std::move(state_path), std::move(burn_token), std::move(burn_chat_id), std::move(text),
+             std::move(settings)},
+            options.value_or(cbw::WatchOptions{}));
+      },
+      waits, nb::kw_only(), "state_path"_a, "burn_token"_a, "burn_chat_id"_a, "text"_a,
+      "settings"_a = nb::none(), "options"_a = nb::none(),
+      "One message the way alerts go (topic, rate limit, a moved chat); (True, '') when "
+      "delivered, else (False, why). Writes nothing.");
 }

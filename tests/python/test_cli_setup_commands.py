@@ -139,34 +139,66 @@ def test_check_says_what_works_and_changes_nothing(
     assert not default.parent.exists()
 
 
+def _refused(monkeypatch, sink):
+    sink.fail(TelegramSink.refusal("Forbidden: bot was kicked from the supergroup chat", 403))
+
+
+def _moved_group_in_a_topic(monkeypatch, sink):
+    monkeypatch.setenv("BURN_TELEGRAM_THREAD_ID", "7")
+    sink.migrate(CHAT, "-100777")
+
+
+DEFAULT_TEXT = r"burn-watch test message from \S+ at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC"
+DELIVERED = "burn-watch: test message delivered"
+
+
 @pytest.mark.parametrize(
-    ("argv", "refusal", "code", "text", "said"),
+    ("argv", "setup", "code", "delivered", "said"),
     [
+        ([], None, 0, [(CHAT, None, DEFAULT_TEXT)], [DELIVERED]),
+        (["hello, ops"], None, 0, [(CHAT, None, "hello, ops")], [DELIVERED]),
         (
             [],
-            None,
+            _moved_group_in_a_topic,
             0,
-            r"burn-watch test message from \S+ at \d{4}-\d\d-\d\d \d\d:\d\d:\d\d UTC",
-            f"test message delivered to chat {CHAT}",
+            [("-100777", "7", DEFAULT_TEXT)],
+            [
+                (
+                    f"[burn] Telegram moved chat {CHAT} to -100777 (the group became a "
+                    "supergroup): sending there from now on; set BURN_TELEGRAM_CHAT_ID=-100777"
+                ),
+                DELIVERED,
+            ],
         ),
-        (["hello, ops"], None, 0, "hello, ops", f"test message delivered to chat {CHAT}"),
         (
             [],
-            TelegramSink.refusal("Forbidden: bot was kicked from the supergroup chat", 403),
+            _refused,
             1,
-            r"burn-watch test message .*",
-            "test message not delivered: Forbidden: bot was kicked from the supergroup chat",
+            [],
+            [
+                (
+                    "burn-watch: test message not delivered: "
+                    "Forbidden: bot was kicked from the supergroup chat"
+                )
+            ],
         ),
     ],
-    ids=["default_text", "own_text", "refused"],
+    ids=["default_text", "own_text", "moved_group_in_a_topic", "refused"],
 )
-def test_test_message_goes_the_alerts_way(capfd, fakes, argv, refusal, code, text, said):
+def test_test_message_goes_the_alerts_way(
+    tmp_path, monkeypatch, capfd, fakes, argv, setup, code, delivered, said
+):
     service, sink = fakes
-    if refusal is not None:
-        sink.fail(refusal)
+    if setup is not None:
+        setup(monkeypatch, sink)
+    before = sorted(tmp_path.rglob("*"))
     assert _cli.main(["test-message", *argv]) == code
     out, err = capfd.readouterr()
-    (message,) = sink.messages
-    assert re.fullmatch(text, message.text)
-    assert (message.chat_id, out, err) == (CHAT, "", f"burn-watch: {said}\n")
+    got = sink.delivered()
+    assert [(m.chat_id, m.thread_id) for m in got] == [(c, t) for c, t, _ in delivered]
+    assert all(
+        re.fullmatch(text, m.text or "") for m, (_, _, text) in zip(got, delivered, strict=True)
+    )
+    assert (out, err.splitlines()) == ("", said)
     assert service.requests == []
+    assert sorted(tmp_path.rglob("*")) == before  # nothing written
