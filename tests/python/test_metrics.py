@@ -1,35 +1,25 @@
-"""The watch's Prometheus metrics, fed scripted cycle reports, as a scrape of
-the port and the metrics file show them."""
+"""Prometheus metrics of a scripted watch: the port scraped and the metrics
+file read between its cycles."""
 
 from __future__ import annotations
 
+import os
+import re
 import stat
 import urllib.request
-from collections.abc import Mapping, Sequence
-from dataclasses import dataclass
 
+import pytest
 from prometheus_client.parser import text_string_to_metric_families
 
-from corvane_burn_watch._metrics import MetricsFile, MetricsServer, WatchMetrics
+from corvane_burn_watch import _cli
+from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch._reports import TELEGRAM_FAILURE_REASONS
+from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
+from corvane_burn_watch.simulator.http_fake import Reply
+from corvane_burn_watch.simulator.json_document import JsonValue
+from corvane_burn_watch.simulator.telegram_sink import TelegramSink
 
-
-@dataclass(frozen=True)
-class Report:
-    """A cycle report as the library hands it over."""
-
-    kind: str = "cycle"
-    result: int | None = 0
-    error: str = ""
-    started: float = 0.0
-    finished: float = 0.0
-    burns: Mapping[str, str] | None = None
-    alerts_sent: int = 0
-    telegram_failures: Sequence[str] = ()
-    pending_subnets: int = 0
-    summary: str = ""
-
-
+TOKEN = "9464:metrics-token"
 Samples = dict[tuple[str, tuple[tuple[str, str], ...]], float]
 
 
@@ -42,84 +32,89 @@ def samples(text: str) -> Samples:
     }
 
 
-def test_metrics_follow_the_passes(tmp_path):
-    metrics = WatchMetrics()
-    path = tmp_path / "burn_watch.prom"
-    server = MetricsServer(metrics, "127.0.0.1", 0)
-    metrics_file = MetricsFile(metrics, path)
+def labelled(scraped: Samples, name: str, label: str) -> dict[str, float]:
+    return {dict(labels)[label]: value for (n, labels), value in scraped.items() if n == name}
 
-    def after(report: Report) -> Samples:
-        metrics.observe(report)
-        metrics_file.observe(report)
-        with urllib.request.urlopen(server.url, timeout=10) as answer:
+
+@pytest.fixture
+def fakes(monkeypatch):
+    for name in list(os.environ):
+        if name.startswith(("ORBISCA_", "BURN_TELEGRAM_")):
+            monkeypatch.delenv(name)
+    rows: list[dict[str, JsonValue]] = [*make_rows(3, burn=0.1)]
+    rows.append({"netuid": 3, "incentive_burn": "n/a"})
+    with FakeDataService(rows) as service, TelegramSink(TOKEN) as sink:
+        monkeypatch.setenv("ORBISCA_API_BASE", service.url)
+        monkeypatch.setenv("ORBISCA_API_KEY", "k")
+        monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
+        monkeypatch.setenv("BURN_TELEGRAM_TOKEN", TOKEN)
+        monkeypatch.setenv("BURN_TELEGRAM_CHAT_ID", "-100")
+        yield service, sink
+
+
+def test_metrics_follow_a_scripted_run(tmp_path, capfd, fakes):
+    service, sink = fakes
+    prom, pause, state = tmp_path / "burn_watch.prom", tmp_path / "pause", tmp_path / "s.json"
+    seen: list[Samples] = []
+    urls: list[str] = []
+    elapsed = 0.0
+
+    def between_cycles(step: int) -> None:
+        if not urls:  # port 0: the log line names the port taken
+            urls.append(re.findall(r"serving metrics at (\S+)", capfd.readouterr().err)[0])
+        with urllib.request.urlopen(urls[0], timeout=10) as answer:
             scraped = samples(answer.read().decode())
-        assert samples(path.read_text()) == scraped
-        return scraped
+        assert samples(prom.read_text()) == scraped  # the file says the same
+        seen.append(scraped)
+        if step == 0:  # cycle 1: subnet 1 moves, and Telegram is down
+            service.set_burn(1, 0.5)
+            sink.fail(Reply(502, body=b"bad gateway"))
+        elif step == 1:  # cycle 2: subnet 2 is gone; the pending alert goes out
+            service.rows = [row for row in service.rows if row["netuid"] != 2]
+        else:
+            pause.touch()
 
-    def burns(scraped: Samples) -> dict[str, float]:
-        return {
-            dict(labels)["netuid"]: value
-            for (name, labels), value in scraped.items()
-            if name == "burn_watch_subnet_owner_burn"
-        }
+    def sleep(seconds: float) -> None:
+        # The loop sleeps an interval in 1-second steps: the first step of
+        # each is right after a pass.
+        nonlocal elapsed
+        elapsed += seconds
+        if elapsed % 60 == 1:
+            between_cycles(int(elapsed // 60))
 
+    bw._set_sleep(sleep)
     try:
-        with urllib.request.urlopen(server.url, timeout=10) as answer:
-            first = samples(answer.read().decode())
-        # Every label value is there before anything happened.
-        assert {dict(labels)["reason"] for (name, labels) in first if "failures" in name} == set(
-            TELEGRAM_FAILURE_REASONS
-        )
-        assert first[("burn_watch_cycles_total", (("result", "failed"),))] == 0
-
-        startup = Report(
-            kind="startup",
-            started=1000.0,
-            finished=1000.5,
-            burns={"0": "0.1", "1": "0.25", "2": "n/a", "3": "1e-3"},
-            alerts_sent=1,  # the table: no alert
-        )
-        scraped = after(startup)
-        assert burns(scraped) == {"0": 0.1, "1": 0.25, "3": 0.001}
-        assert scraped[("burn_watch_subnets", ())] == 4
-        assert scraped[("burn_watch_cycles_total", (("result", "ok"),))] == 1
-        assert scraped[("burn_watch_last_success_timestamp_seconds", ())] == 1000.5
-        assert scraped[("burn_watch_alerts_sent_total", ())] == 0
-
-        failed = Report(
-            result=1,
-            started=2000.0,
-            finished=2003.0,
-            burns={"0": "0.2", "3": "1e-3"},
-            alerts_sent=2,
-            telegram_failures=("rate_limited", "network", "network"),
-            pending_subnets=1,
-        )
-        scraped = after(failed)
-        assert burns(scraped) == {"0": 0.2, "3": 0.001}  # subnet 1 is gone
-        assert scraped[("burn_watch_subnets", ())] == 2
-        assert scraped[("burn_watch_cycles_total", (("result", "failed"),))] == 1
-        assert scraped[("burn_watch_last_success_timestamp_seconds", ())] == 1000.5
-        assert scraped[("burn_watch_alerts_sent_total", ())] == 2
-        failures = {
-            dict(labels)["reason"]: value
-            for (name, labels), value in scraped.items()
-            if name == "burn_watch_telegram_failures_total"
-        }
-        assert failures == dict.fromkeys(TELEGRAM_FAILURE_REASONS, 0) | {
-            "rate_limited": 1,
-            "network": 2,
-        }
-        assert scraped[("burn_watch_pending_alert_subnets", ())] == 1
-        assert scraped[("burn_watch_cycle_duration_seconds_count", ())] == 2
-        assert scraped[("burn_watch_cycle_duration_seconds_sum", ())] == 3.5
-        assert scraped[("burn_watch_cycle_duration_seconds_bucket", (("le", "0.5"),))] == 1
-
-        # A pass that raised before it fetched keeps the last map.
-        raised = after(Report(result=None, error="boom", started=3000.0, finished=3000.1))
-        assert burns(raised) == burns(scraped)
-        assert raised[("burn_watch_cycles_total", (("result", "failed"),))] == 2
+        argv = ["run", "--interval-minutes", "1", "--state-file", str(state)]
+        argv += ["--pause-file", str(pause), "--metrics-port", "0", "--metrics-file", str(prom)]
+        assert _cli.main(argv) == 0
     finally:
-        server.close()
-    assert list(tmp_path.iterdir()) == [path]  # no temporary file left behind
-    assert stat.S_IMODE(path.stat().st_mode) == 0o644
+        bw._set_sleep(None)
+
+    startup, failed, recovered = seen
+    burn = "burn_watch_subnet_owner_burn"
+    assert labelled(startup, burn, "netuid") == {"0": 0.1, "1": 0.1, "2": 0.1}  # "n/a" left out
+    assert labelled(failed, burn, "netuid") == {"0": 0.1, "1": 0.5, "2": 0.1}
+    assert labelled(recovered, burn, "netuid") == {"0": 0.1, "1": 0.5}  # subnet 2 removed
+    expected = {
+        "burn_watch_subnets": (4, 4, 3),
+        "burn_watch_pending_alert_subnets": (0, 1, 0),
+        "burn_watch_alerts_sent_total": (0, 0, 1),
+        "burn_watch_cycle_duration_seconds_count": (1, 2, 3),
+    }
+    for name, values in expected.items():
+        assert tuple(s[(name, ())] for s in seen) == values, name
+    cycles = [labelled(s, "burn_watch_cycles_total", "result") for s in seen]
+    assert cycles == [{"ok": 1, "failed": 0}, {"ok": 1, "failed": 1}, {"ok": 2, "failed": 1}]
+    failures = labelled(recovered, "burn_watch_telegram_failures_total", "reason")
+    assert failures == dict.fromkeys(TELEGRAM_FAILURE_REASONS, 0) | {"server_error": 1}
+    success = [s[("burn_watch_last_success_timestamp_seconds", ())] for s in seen]
+    assert 0 < success[0] == success[1] < success[2]
+    assert stat.S_IMODE(prom.stat().st_mode) == 0o644
+    files = sorted(p.name for p in tmp_path.iterdir())
+    assert files == ["burn_watch.prom", "pause", "s.json", "s.json.lock"]  # no temporary left
+
+    # once writes the file too, from a fresh start.
+    assert _cli.main(["once", "--state-file", str(state), "--metrics-file", str(prom)]) == 0
+    after_once = samples(prom.read_text())
+    assert labelled(after_once, "burn_watch_cycles_total", "result") == {"ok": 1, "failed": 0}
+    assert after_once[("burn_watch_subnets", ())] == 3
