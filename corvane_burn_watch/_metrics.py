@@ -41,28 +41,58 @@ __all__ = ["MetricsFile", "MetricsServer", "WatchMetrics", "open_metrics", "writ
 # limits and time-outs.
 DURATION_BUCKETS = (0.01, 0.025, 0.05, 0.1, 0.25, 0.5, 1, 2.5, 5, 10, 30, 60, 120, 300)
 
-_SUBNET_BURN = "burn_watch_subnet_owner_burn"
-_SUBNET_BURN_HELP = "Owner burn rate of each subnet in the last burn map"
+_SUBNETS = ("burn_watch_subnets", "Subnets in the last burn map")
+_SUBNET_BURN = (
+    "burn_watch_subnet_owner_burn",
+    "Owner burn rate of each subnet in the last burn map",
+)
+# Reports kept for the next scrape; one that fetched nothing has no map, and
+# the map of an older one stands in.
+_REPORTS_KEPT = 16
 
 
-class _SubnetBurns(Collector):
-    """One gauge per subnet, made from the last burn map when scraped.
+class _LastBurnMap(Collector):
+    """burn_watch_subnets and one gauge per subnet, from the last burn map,
+    made when scraped (or written to the file).
 
-    A pass only keeps a reference to its map: turning 1,024 rates into
-    gauge children on every pass would cost more than the pass itself. A
-    subnet gone from the map is gone from the next scrape; a rate that does
-    not read as a number is left out.
+    A pass only hands its report over: reading the report's map builds a dict
+    of every subnet, and turning that into gauge children would cost a
+    1,024-subnet pass more than the pass itself. A subnet gone from the map is
+    gone from the next scrape; a rate that does not read as a number is left
+    out.
     """
 
     def __init__(self) -> None:
-        self.burns: Mapping[str, str] = {}
+        self._lock = threading.Lock()
+        self._reports: list[CycleReport] = []  # since the last scrape, oldest first
+        self._burns: Mapping[str, str] = {}
+
+    def add(self, report: CycleReport) -> None:
+        with self._lock:
+            self._reports.append(report)
+            del self._reports[:-_REPORTS_KEPT]
+
+    def _last_map(self) -> Mapping[str, str]:
+        with self._lock:
+            for report in reversed(self._reports):
+                burns = report.burns
+                if burns is not None:
+                    self._burns = burns
+                    break
+            self._reports.clear()
+            return self._burns
 
     def describe(self) -> Iterable[Metric]:
-        return [GaugeMetricFamily(_SUBNET_BURN, _SUBNET_BURN_HELP, labels=["netuid"])]
+        return [
+            GaugeMetricFamily(*_SUBNETS),
+            GaugeMetricFamily(*_SUBNET_BURN, labels=["netuid"]),
+        ]
 
     def collect(self) -> Iterable[Metric]:
-        family = GaugeMetricFamily(_SUBNET_BURN, _SUBNET_BURN_HELP, labels=["netuid"])
-        for netuid, rate in self.burns.items():
+        burns = self._last_map()
+        yield GaugeMetricFamily(*_SUBNETS, value=len(burns))
+        family = GaugeMetricFamily(*_SUBNET_BURN, labels=["netuid"])
+        for netuid, rate in burns.items():
             try:
                 value = float(rate)
             except (TypeError, ValueError):
@@ -94,9 +124,6 @@ class WatchMetrics:
             buckets=DURATION_BUCKETS,
             registry=registry,
         )
-        self._subnets = Gauge(
-            "burn_watch_subnets", "Subnets in the last burn map", registry=registry
-        )
         self._alerts = Counter(
             "burn_watch_alerts_sent", "Alert messages delivered to the chat", registry=registry
         )
@@ -111,8 +138,8 @@ class WatchMetrics:
             "Subnets whose change waits in the pending-alert file",
             registry=registry,
         )
-        self._burns = _SubnetBurns()
-        registry.register(self._burns)
+        self._burn_map = _LastBurnMap()
+        registry.register(self._burn_map)
         # Every label value from the start, so a rate() over them never misses its first step.
         for result in ("ok", "failed"):
             self._cycles.labels(result)
@@ -125,10 +152,7 @@ class WatchMetrics:
         self._duration.observe(max(0.0, report.finished - report.started))
         if succeeded:
             self._last_success.set(report.finished)
-        burns = report.burns
-        if burns is not None:  # a pass that fetched nothing keeps the last map
-            self._subnets.set(len(burns))
-            self._burns.burns = burns
+        self._burn_map.add(report)
         if report.kind == "cycle":  # the startup table is no alert
             self._alerts.inc(report.alerts_sent)
         for reason in report.telegram_failures:

@@ -71,6 +71,8 @@ def test_metrics_follow_a_scripted_run(tmp_path, capfd, fakes):
             sink.fail(Reply(502, body=b"bad gateway"))
         elif step == 1:  # cycle 2: subnet 2 is gone; the pending alert goes out
             service.rows = [row for row in service.rows if row["netuid"] != 2]
+        elif step == 2:  # cycle 3: the data service is down
+            service.fail(Reply(503, body=b"maintenance"))
         else:
             pause.touch()
 
@@ -90,25 +92,26 @@ def test_metrics_follow_a_scripted_run(tmp_path, capfd, fakes):
     finally:
         bw._set_sleep(None)
 
-    startup, failed, recovered = seen
+    startup, failed, recovered, blind = seen
     burn = "burn_watch_subnet_owner_burn"
     assert labelled(startup, burn, "netuid") == {"0": 0.1, "1": 0.1, "2": 0.1}  # "n/a" left out
     assert labelled(failed, burn, "netuid") == {"0": 0.1, "1": 0.5, "2": 0.1}
     assert labelled(recovered, burn, "netuid") == {"0": 0.1, "1": 0.5}  # subnet 2 removed
+    assert labelled(blind, burn, "netuid") == {"0": 0.1, "1": 0.5}  # nothing fetched: kept
     expected = {
-        "burn_watch_subnets": (4, 4, 3),
-        "burn_watch_pending_alert_subnets": (0, 1, 0),
-        "burn_watch_alerts_sent_total": (0, 0, 1),
-        "burn_watch_cycle_duration_seconds_count": (1, 2, 3),
+        "burn_watch_subnets": (4, 4, 3, 3),
+        "burn_watch_pending_alert_subnets": (0, 1, 0, 0),
+        "burn_watch_alerts_sent_total": (0, 0, 1, 1),
+        "burn_watch_cycle_duration_seconds_count": (1, 2, 3, 4),
     }
     for name, values in expected.items():
         assert tuple(s[(name, ())] for s in seen) == values, name
     cycles = [labelled(s, "burn_watch_cycles_total", "result") for s in seen]
-    assert cycles == [{"ok": 1, "failed": 0}, {"ok": 1, "failed": 1}, {"ok": 2, "failed": 1}]
+    assert [(c["ok"], c["failed"]) for c in cycles] == [(1, 0), (1, 1), (2, 1), (2, 2)]
     failures = labelled(recovered, "burn_watch_telegram_failures_total", "reason")
     assert failures == dict.fromkeys(TELEGRAM_FAILURE_REASONS, 0) | {"server_error": 1}
     success = [s[("burn_watch_last_success_timestamp_seconds", ())] for s in seen]
-    assert 0 < success[0] == success[1] < success[2]
+    assert 0 < success[0] == success[1] < success[2] == success[3]
     assert stat.S_IMODE(prom.stat().st_mode) == 0o644
     files = sorted(p.name for p in tmp_path.iterdir())
     assert files == ["burn_watch.prom", "pause", "s.json", "s.json.lock"]  # no temporary left
