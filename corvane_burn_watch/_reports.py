@@ -14,7 +14,7 @@ from typing import Protocol
 
 from . import _logging
 
-__all__ = ["TELEGRAM_FAILURE_REASONS", "CycleReport", "observing_cycles"]
+__all__ = ["TELEGRAM_FAILURE_REASONS", "CycleReport", "fan_out", "observing_cycles"]
 
 # Why a message did not reach the chat, as a report names it.
 TELEGRAM_FAILURE_REASONS = ("rate_limited", "server_error", "network", "refused", "not_configured")
@@ -48,7 +48,7 @@ class CycleReport(Protocol):
 Consumer = Callable[[CycleReport], None]
 
 
-def _fan_out(consumers: Sequence[Consumer]) -> Consumer:
+def fan_out(consumers: Sequence[Consumer]) -> Consumer:
     def observe(report: CycleReport) -> None:
         # A consumer that fails (a full disk under the metrics file) must
         # neither stop the others nor reach the watch cycle.
@@ -69,7 +69,7 @@ def observing_cycles(consumers: Sequence[Consumer]) -> Iterator[None]:
         return
     from . import burn_watch
 
-    burn_watch._set_cycle_observer(_fan_out(consumers))
+    burn_watch._set_cycle_observer(fan_out(consumers))
     try:
         yield
     finally:
