@@ -66,9 +66,7 @@ def check_data_service() -> Check:
         return Check(what, False, _describe(error))
     if isinstance(rows, list):
         return Check(f"{what}, {len(rows)} subnets", True)
-    return Check(
-        what, False, _fetch_failure(rows.get("response") if isinstance(rows, dict) else rows)
-    )
+    return Check(what, False, _fetch_failure(rows.get("response")))
 
 
 def check_telegram_bot(token: str) -> Check:

@@ -1065,10 +1065,12 @@ NB_MODULE(burn_watch, m) {
 
   // ---- Telegram checks: getMe and getChat ----
   nb::class_<cbw::TelegramBot>(m, "TelegramBot", "What getMe says about the bot behind a token.")
+      .def(nb::init<>())
       .def_ro("ok", &cbw::TelegramBot::ok)
       .def_ro("username", &cbw::TelegramBot::username)
       .def_ro("detail", &cbw::TelegramBot::detail);
   nb::class_<cbw::TelegramChat>(m, "TelegramChat", "What getChat says about the chat.")
+      .def(nb::init<>())
       .def_ro("ok", &cbw::TelegramChat::ok)
       .def_ro("title", &cbw::TelegramChat::title)
       .def_ro("type", &cbw::TelegramChat::type)
