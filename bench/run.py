@@ -9,10 +9,11 @@ one, on a tmpfs; the same split by operation; the peak resident memory; the
 module's import time; the same figures for the same cycle written in plain
 Python, and their ratio; then the CPU a sleeping poll loop uses, and a verdict
 on each target. Last, the 1,024-subnet cycle over HTTP and over HTTPS with a
-real CA bundle, user and system CPU apart (https_mode.py). The fakes run in a
-process of their own and every measurement in a fresh process, so the CPU
-times are the pipeline's own. The 0.4 s pauses between chunks are skipped in
-both pipelines; the poll loop sleeps for real.
+real CA bundle, user and system CPU apart (https_mode.py), and with Prometheus
+metrics off and on (metrics_cost.py). The fakes run in a process of their own
+and every measurement in a fresh process, so the CPU times are the pipeline's
+own. The 0.4 s pauses between chunks are skipped in both pipelines; the poll
+loop sleeps for real.
 
 Needs corvane_burn_watch importable: installed (scripts/setup) or a developer
 build on PYTHONPATH (PYTHONPATH=build/bench/python).
@@ -37,6 +38,7 @@ HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
 import https_mode
+import metrics_cost
 import workload
 
 SIZES = (1_024, 100_000)
@@ -171,11 +173,18 @@ def main() -> None:
             https_results = https_mode.run(
                 options.quick, env, directory, options.state_dir, urls, expected[https_mode.SIZE]
             )
+            metrics_results = metrics_cost.run(
+                options.quick,
+                dict(env, ORBISCA_API_BASE=urls["data"][str(metrics_cost.SIZE)]),
+                str(Path(directory, f"state-{metrics_cost.SIZE}.json")),
+                state_dirs["disk"],
+            )
         finally:
             fakes.stdin.close()
             fakes.wait(timeout=30)
     print_report(results, expected, state_dirs)
     https_mode.print_report(https_results)
+    metrics_cost.print_report(metrics_results)
 
 
 def _progress(message: str) -> None:

@@ -2,10 +2,11 @@
 
 Exit codes: the result code of ``once`` and ``snapshot`` (0 or 1, or 2 when
 Telegram refuses the bot or the chat); 0 when ``run`` stops at the pause
-file; 1 for an error the library raised; 2 for a bad option or setting
-(reported before any network traffic), for a state file another watch is
-using, and when Telegram refuses the bot or the chat at start-up (restarting
-cannot help); 130 after Ctrl-C and 143 after SIGTERM.
+file; 0 when every ``check`` passes or the test message arrived, else 1; 1
+for an error the library raised; 2 for a bad option or setting (reported
+before any network traffic), for a state file another watch is using, and
+when Telegram refuses the bot or the chat at start-up (restarting cannot
+help); 130 after Ctrl-C and 143 after SIGTERM.
 """
 
 from __future__ import annotations
@@ -20,16 +21,17 @@ from collections.abc import Callable, Mapping, Sequence
 from pathlib import Path
 from typing import TYPE_CHECKING, NoReturn, TypedDict
 
-from . import _settings
+from . import _logging, _settings
 from ._signals import TerminationRequested, sigterm_as_interrupt
 
 if TYPE_CHECKING:
+    from ._reports import Consumer
     from .burn_watch import WatchOptions
 
 __all__ = ["main"]
 
 PROG = "burn-watch"
-COMMANDS = ("run", "once", "snapshot", "demo")
+COMMANDS = ("run", "once", "snapshot", "check", "test-message", "demo")
 
 EXIT_ERROR = 1
 EXIT_USAGE = 2
@@ -62,6 +64,14 @@ environment (secrets are never taken from the command line):
   BURN_TELEGRAM_API_BASE   other Telegram Bot API address (optional)
   BURN_TELEGRAM_THREAD_ID  forum topic (message_thread_id) every message goes
                            to (optional)
+  https_proxy, HTTPS_PROXY proxy for https:// addresses (both services)
+  http_proxy               proxy for http:// addresses; the upper-case
+                           HTTP_PROXY is ignored on purpose (a web server's
+                           CGI puts a request's "Proxy:" header there)
+  no_proxy, NO_PROXY       addresses reached without a proxy: host names,
+                           domains, addresses or "*", separated by commas
+  NOTIFY_SOCKET            set by systemd for Type=notify: readiness, status
+                           and watchdog pings (WATCHDOG_USEC) go there
 
 stopping: create the pause file (see --pause-file) and the watch stops within
 about a second (a cycle under way finishes first); Ctrl-C or SIGTERM stop it
@@ -87,9 +97,8 @@ class _Parser(argparse.ArgumentParser):
         raise _UsageError(f"{message} (see '{self.prog} --help')")
 
 
-def _say(text: str) -> None:
-    sys.stderr.write(f"{PROG}: {text}\n")
-    sys.stderr.flush()
+def _say(text: str, level: _logging.Level = "info") -> None:
+    _logging.say(text, level)
 
 
 def _number(minimum: float, inclusive: bool, maximum: float = math.inf) -> Callable[[str], float]:
@@ -145,6 +154,36 @@ def _add_threshold(parser: argparse.ArgumentParser) -> None:
     )
 
 
+def _port(text: str) -> int:
+    try:
+        port = int(text)
+    except ValueError:
+        raise argparse.ArgumentTypeError(f"not a port number: {text!r}") from None
+    if not 0 <= port <= 65535:
+        raise argparse.ArgumentTypeError(f"must be a port from 0 to 65535, not {text!r}")
+    return port
+
+
+def _add_log_format(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--log-format",
+        choices=_logging.FORMATS,
+        default="plain",
+        help="plain: the lines '[burn] ...' and 'burn-watch: ...' (the default); json: each "
+        'line one JSON object {"time", "level", "message"}',
+    )
+
+
+def _add_metrics_file(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--metrics-file",
+        type=_path,
+        metavar="PATH",
+        help="after every pass, replace PATH with the Prometheus metrics in text form "
+        "(for node_exporter's textfile collector: name it *.prom in its folder)",
+    )
+
+
 def build_parser() -> argparse.ArgumentParser:
     parser = _Parser(
         prog=PROG,
@@ -186,6 +225,21 @@ def build_parser() -> argparse.ArgumentParser:
         help="when a regular file exists at PATH the watch stops (checked every second); "
         "without this option it runs until stopped",
     )
+    run.add_argument(
+        "--metrics-port",
+        type=_port,
+        metavar="PORT",
+        help="serve Prometheus metrics at http://ADDRESS:PORT/metrics while the watch runs "
+        "(0: any free port, named in a log line)",
+    )
+    run.add_argument(
+        "--metrics-address",
+        default="127.0.0.1",
+        metavar="ADDRESS",
+        help="address the metrics are served on (default: 127.0.0.1; 0.0.0.0 or :: for all)",
+    )
+    _add_metrics_file(run)
+    _add_log_format(run)
 
     once = commands.add_parser(
         "once",
@@ -201,6 +255,8 @@ def build_parser() -> argparse.ArgumentParser:
     _add_state_file(once)
     _add_threshold(once)
     _add_watch_options(once, "once")
+    _add_metrics_file(once)
+    _add_log_format(once)
 
     snapshot = commands.add_parser(
         "snapshot",
@@ -214,6 +270,40 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_state_file(snapshot)
     _add_watch_options(snapshot, "snapshot")
+    _add_metrics_file(snapshot)
+    _add_log_format(snapshot)
+
+    check = commands.add_parser(
+        "check",
+        help="check the data service, the bot, the chat and the state file; send nothing",
+        description=_paragraph(
+            "With the settings 'run' would use, fetches the subnet list once, asks Telegram "
+            "for the bot (getMe) and the chat (getChat), and reads the state file. Sends no "
+            "message and writes no file. One line per check, ending in 'ok' or 'FAILED: "
+            "<reason>'. Exit code 0 when every check passes, 1 when any fails, 2 for a bad "
+            "setting."
+        ),
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    _add_state_file(check)
+    _add_log_format(check)
+
+    test_message = commands.add_parser(
+        "test-message",
+        help="send one message to the chat the way alerts go",
+        description=_paragraph(
+            "Sends TEXT (by default a line naming this host and the time) to the chat through "
+            "the same delivery as the alerts. Exit code 0 when it was delivered, else 1 with "
+            "the reason."
+        ),
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    test_message.add_argument("text", nargs="?", metavar="TEXT", help="the message")
+    _add_state_file(test_message)
+    _add_watch_options(test_message, "test-message")
+    _add_log_format(test_message)
 
     from ._demo import add_demo_options
 
@@ -252,6 +342,15 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
         # A paused watch posts nothing, not even the startup table.
         _say(f"pause file {pause} exists: not starting (remove it to resume)")
         return 0
+    with args.notifier.watching():
+        return _watch(args, state_file, creds, pause)
+
+
+def _watch(
+    args: argparse.Namespace, state_file: str, creds: _settings.Credentials, pause: str
+) -> int:
+    from . import burn_watch
+
     # The library's floor: anything up to one minute polls once a minute.
     minutes = max(1, args.interval_minutes)
     _say(
@@ -268,13 +367,17 @@ def _run(args: argparse.Namespace, state_file: str, creds: _settings.Credentials
             state_path=state_file, options=options, **telegram
         )
     except Exception as error:  # the watch itself may still work: go on
-        _say(f"startup snapshot failed: {_describe(error)}; starting the watch anyway")
+        _say(f"startup snapshot failed: {_describe(error)}; starting the watch anyway", "error")
     else:
         if code == EXIT_REFUSED:
-            _say(REFUSED_AT_START)
+            _say(REFUSED_AT_START, "error")
             return EXIT_REFUSED
         if code != 0:
-            _say("startup snapshot did not complete (see above); starting the watch anyway")
+            _say(
+                "startup snapshot did not complete (see above); starting the watch anyway",
+                "warning",
+            )
+    args.notifier.ready()
     burn_watch.run_burn_poll_loop(
         state_path=state_file,
         threshold=args.threshold,
@@ -309,7 +412,37 @@ def _snapshot(args: argparse.Namespace, state_file: str, creds: _settings.Creden
     )
 
 
+def _check(args: argparse.Namespace, creds: _settings.Credentials) -> int:
+    from ._check import run_checks
+
+    if args.state_file is None:
+        path, may_create = _settings.default_state_file(os.environ), True
+    else:
+        path, may_create = args.state_file, False
+    secrets = (os.environ["ORBISCA_API_KEY"], creds.telegram_token)
+
+    def write(line: str) -> None:
+        print(line, flush=True)
+
+    return run_checks(creds, path, may_create_folder=may_create, secrets=secrets, write=write)
+
+
+def _test_message(args: argparse.Namespace, creds: _settings.Credentials) -> int:
+    from ._test_message import default_text, send_test_message
+
+    _check_watch_settings(args, os.environ)
+    state = args.state_file or _settings.default_state_file(os.environ)
+    options = _watch_options(args)
+    ok, detail = send_test_message(creds, str(state), args.text or default_text(), options)
+    if ok:
+        _say("test message delivered")
+        return 0
+    _say(f"test message not delivered: {detail}", "error")
+    return EXIT_ERROR
+
+
 WATCH_COMMANDS = {"run": _run, "once": _once, "snapshot": _snapshot}
+SETUP_COMMANDS = {"check": _check, "test-message": _test_message}
 
 
 def _describe(error: BaseException) -> str:
@@ -330,7 +463,7 @@ THREAD_ID_VARIABLE = "BURN_TELEGRAM_THREAD_ID"
 
 
 def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
-    """The options of a long-running watch, for run, once and snapshot."""
+    """The options of a long-running watch, for run, once, snapshot and test-message."""
     group = parser.add_argument_group("delivery")
     if command == "snapshot":
         _add_threshold(parser)  # what changed since the state was saved is alerted first
@@ -413,7 +546,7 @@ def _watch_options(args: argparse.Namespace) -> WatchOptions:
         redeliver=not args.no_redeliver,
         pending_path="" if args.pending_file is None else str(args.pending_file),
         max_retry_after_seconds=args.max_retry_after,
-        startup_threshold=args.threshold,
+        startup_threshold=getattr(args, "threshold", 0.0),
         startup_table=not getattr(args, "no_startup_table", False),
         quiet_startup_table=getattr(args, "quiet_startup_table", False),
         message_thread_id=_thread_id(os.environ),
@@ -439,22 +572,53 @@ def _dispatch(args: argparse.Namespace) -> int:
         from ._demo import run_demo
 
         return run_demo(args)
-    try:
-        _settings.check_service_urls(os.environ)
-        _settings.check_user_agent(os.environ)
-        creds = _settings.load_credentials(os.environ)
-        state_file = _state_file(args)
-        _check_watch_settings(args, os.environ)
-    except _settings.SettingsError as error:
-        _say(f"error: {error}")
-        return EXIT_USAGE
-    try:
-        lock = _state_lock(args, state_file)
-    except OSError as error:
-        _say(f"error: {error.strerror or error}")
-        return EXIT_USAGE
-    with lock:
+    with _logging.log_format(args.log_format), contextlib.ExitStack() as stack:
+        try:
+            _settings.check_service_urls(os.environ)
+            _settings.check_user_agent(os.environ)
+            creds = _settings.load_credentials(os.environ)
+            if args.command in SETUP_COMMANDS:
+                return SETUP_COMMANDS[args.command](args, creds)
+            state_file = _state_file(args)
+            _check_watch_settings(args, os.environ)
+        except _settings.SettingsError as error:
+            _say(f"error: {error}", "error")
+            return EXIT_USAGE
+        try:
+            stack.enter_context(_state_lock(args, state_file))
+        except OSError as error:
+            _say(f"error: {error.strerror or error}", "error")
+            return EXIT_USAGE
+        try:
+            consumers = _reporting(args, stack)
+        except _settings.SettingsError as error:
+            _say(f"error: {error}", "error")
+            return EXIT_USAGE
+        from ._reports import observing_cycles
+
+        stack.enter_context(observing_cycles(consumers))
         return WATCH_COMMANDS[args.command](args, state_file, creds)
+
+
+def _reporting(args: argparse.Namespace, stack: contextlib.ExitStack) -> list[Consumer]:
+    """Who gets the library's cycle reports: metrics, when asked for, and
+    systemd, when the watch runs under it."""
+    from ._systemd import Notifier
+
+    consumers: list[Consumer] = []
+    port = getattr(args, "metrics_port", None)
+    if port is not None or args.metrics_file is not None:
+        from ._metrics import open_metrics
+
+        address = getattr(args, "metrics_address", "127.0.0.1")
+        consumers += open_metrics(stack, port=port, address=address, path=args.metrics_file)
+    if args.command == "run":
+        args.notifier = stack.enter_context(
+            contextlib.closing(Notifier.from_environment(os.environ))
+        )
+        if args.notifier.active:
+            consumers.append(args.notifier.observe)
+    return consumers
 
 
 def main(argv: Sequence[str] | None = None) -> int:
@@ -463,7 +627,7 @@ def main(argv: Sequence[str] | None = None) -> int:
             _with_default_command(sys.argv[1:] if argv is None else argv)
         )
     except _UsageError as error:
-        _say(f"error: {error}")
+        _say(f"error: {error}", "error")
         return EXIT_USAGE
     try:
         with sigterm_as_interrupt():
@@ -475,5 +639,5 @@ def main(argv: Sequence[str] | None = None) -> int:
         _say("interrupted")
         return EXIT_SIGINT
     except Exception as error:
-        _say(f"error: {_describe(error)}")
+        _say(f"error: {_describe(error)}", "error")
         return EXIT_ERROR

@@ -1062,4 +1062,37 @@ NB_MODULE(burn_watch, m) {
         "Whether pause_path names an existing regular file; False when empty.");
   m.def("_sleep_until_interval", &cbw::sleep_until_interval, waits, "interval_seconds"_a,
         "pause_path"_a, "Sleep in 1s steps. Returns False if paused before interval elapsed.");
+
+  // ---- Telegram checks: getMe and getChat ----
+  nb::class_<cbw::TelegramBot>(m, "TelegramBot", "What getMe says about the bot behind a token.")
+      .def(nb::init<>())
+      .def_ro("ok", &cbw::TelegramBot::ok)
+      .def_ro("username", &cbw::TelegramBot::username)
+      .def_ro("detail", &cbw::TelegramBot::detail);
+  nb::class_<cbw::TelegramChat>(m, "TelegramChat", "What getChat says about the chat.")
+      .def(nb::init<>())
+      .def_ro("ok", &cbw::TelegramChat::ok)
+      .def_ro("title", &cbw::TelegramChat::title)
+      .def_ro("type", &cbw::TelegramChat::type)
+      .def_ro("migrated_to", &cbw::TelegramChat::migrated_to)
+      .def_ro("detail", &cbw::TelegramChat::detail);
+  m.def("get_telegram_bot", &cbw::get_telegram_bot, waits, "token"_a, "settings"_a = nb::none(),
+        "getMe: the bot's username, or (ok False) why the token is refused.");
+  m.def("get_telegram_chat", &cbw::get_telegram_chat, waits, "token"_a, "chat_id"_a,
+        "settings"_a = nb::none(),
+        "getChat: the chat's title and type, or (ok False) why not; migrated_to names the new "
+        "chat of a group that became a supergroup.");
+  m.def(
+      "send_burn_test_message",
+      [](std::string state_path, std::string burn_token, std::string burn_chat_id, std::string text,
+         std::optional<cbw::Settings> settings, std::optional<cbw::WatchOptions> options) {
+        return cbw::send_burn_test_message(
+            {std::move(state_path), std::move(burn_token), std::move(burn_chat_id), std::move(text),
+             std::move(settings)},
+            options.value_or(cbw::WatchOptions{}));
+      },
+      waits, nb::kw_only(), "state_path"_a, "burn_token"_a, "burn_chat_id"_a, "text"_a,
+      "settings"_a = nb::none(), "options"_a = nb::none(),
+      "One message the way alerts go (topic, rate limit, a moved chat); (True, '') when "
+      "delivered, else (False, why). Writes nothing.");
 }

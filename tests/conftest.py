@@ -2,9 +2,16 @@
 
 from __future__ import annotations
 
-from collections.abc import Iterator
+import datetime as dt
+import ipaddress
+from collections.abc import Callable, Iterator
+from pathlib import Path
 
 import pytest
+from cryptography import x509
+from cryptography.hazmat.primitives import hashes, serialization
+from cryptography.hazmat.primitives.asymmetric import ec
+from cryptography.x509.oid import NameOID
 
 from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.http_fake import FakeHttpServer
@@ -28,3 +35,42 @@ def server(monkeypatch) -> Iterator[FakeHttpServer]:
         monkeypatch.setenv("ORBISCA_API_BASE", fake.url)
         monkeypatch.delenv("ORBISCA_USER_AGENT", raising=False)
         yield fake
+
+
+def _self_signed(directory: Path, name: str) -> tuple[Path, Path]:
+    """Writes a self-signed certificate for 127.0.0.1 and its key; returns both paths."""
+    key = ec.generate_private_key(ec.SECP256R1())
+    subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, name)])
+    now = dt.datetime.now(dt.UTC)
+    certificate = (
+        x509.CertificateBuilder()
+        .subject_name(subject)
+        .issuer_name(subject)
+        .public_key(key.public_key())
+        .serial_number(x509.random_serial_number())
+        .not_valid_before(now - dt.timedelta(minutes=5))
+        .not_valid_after(now + dt.timedelta(days=1))
+        .add_extension(
+            x509.SubjectAlternativeName([x509.IPAddress(ipaddress.ip_address("127.0.0.1"))]),
+            critical=False,
+        )
+        .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True)
+        .sign(key, hashes.SHA256())
+    )
+    cert_path = directory / f"{name}.pem"
+    key_path = directory / f"{name}.key"
+    cert_path.write_bytes(certificate.public_bytes(serialization.Encoding.PEM))
+    key_path.write_bytes(
+        key.private_bytes(
+            serialization.Encoding.PEM,
+            serialization.PrivateFormat.PKCS8,
+            serialization.NoEncryption(),
+        )
+    )
+    return cert_path, key_path
+
+
+@pytest.fixture
+def self_signed() -> Callable[[Path, str], tuple[Path, Path]]:
+    """self_signed(directory, name): a certificate for 127.0.0.1 and its key."""
+    return _self_signed

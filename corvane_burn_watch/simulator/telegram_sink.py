@@ -15,7 +15,9 @@ a message without "chat_id" or "text", or with a text of more than 4,096
 characters, gets 400. ``rate_limited(seconds)`` scripts Telegram's 429 with
 retry_after, and ``migrate(old, new)`` turns a group into a supergroup: from
 then on every message to the old chat gets the 400 that names the new one.
-``delivered()`` lists the messages answered ok.
+``delivered()`` lists the messages answered ok. It also answers getMe (the
+bot, named ``username``) and getChat (the chats given as ``chats``, or any
+chat when none are given; a migrated group is refused as above).
 
 Run as a program to print the messages of a manual demonstration:
     python -m corvane_burn_watch.simulator.telegram_sink --token 123:abc
@@ -29,7 +31,7 @@ import ssl
 import threading
 import time
 import urllib.parse
-from collections.abc import Callable, Sequence
+from collections.abc import Callable, Mapping, Sequence
 from dataclasses import dataclass
 
 from .http_fake import FakeHttpServer, FakeService, RecordedRequest, Reply, first_header
@@ -40,6 +42,8 @@ __all__ = ["SentMessage", "TelegramSink"]
 _METHOD_PREFIX = "/bot"
 _SEND_MESSAGE = "sendMessage"
 _LONGEST_TEXT = 4096  # characters; the Bot API refuses longer messages
+_GET_ME = "getMe"
+_GET_CHAT = "getChat"
 
 
 @dataclass(frozen=True)
@@ -100,10 +104,28 @@ def _api_reply(document: JsonValue, status: int = 200) -> Reply:
     return Reply.json(json.dumps(document), status=status)
 
 
-class TelegramSink(FakeService):
-    """The sendMessage method of a bot, served by a FakeHttpServer.
+def _generated_chat(chat_id: str) -> JsonValue:
+    """A chat as getChat describes it, for any id: a negative id is a group
+    ("-100..." a supergroup), any other a private chat."""
+    if chat_id.startswith("-"):
+        kind = "supergroup" if chat_id.startswith("-100") else "group"
+        return {"id": _number(chat_id), "title": f"Chat {chat_id}", "type": kind}
+    return {"id": _number(chat_id), "first_name": f"User {chat_id}", "type": "private"}
 
-    token: the only token accepted; None accepts any. on_message: called with
+
+def _number(chat_id: str) -> int | str:
+    try:
+        return int(chat_id)
+    except ValueError:
+        return chat_id  # "@channelname"
+
+
+class TelegramSink(FakeService):
+    """The sendMessage, getMe and getChat methods of a bot, served by a FakeHttpServer.
+
+    token: the only token accepted; None accepts any. username: the bot's, as
+    getMe names it. chats: getChat's answer for each chat id; None answers for
+    any id, else an id not in it is "chat not found". on_message: called with
     each SentMessage as it arrives (the demonstration prints them).
     """
 
@@ -111,10 +133,14 @@ class TelegramSink(FakeService):
         self,
         token: str | None = None,
         *,
+        username: str = "burn_watch_fake_bot",
+        chats: Mapping[str, Mapping[str, JsonValue]] | None = None,
         on_message: Callable[[SentMessage], None] | None = None,
         tls_context: ssl.SSLContext | None = None,
     ) -> None:
         self.token = token
+        self.username = username
+        self.chats = chats
         self.on_message = on_message
         self._lock = threading.Lock()
         self._next_message_id = 1
@@ -125,9 +151,17 @@ class TelegramSink(FakeService):
     # ---- scripted answers ----
 
     @staticmethod
-    def refusal(description: str, error_code: int = 400) -> Reply:
+    def refusal(
+        description: str, error_code: int = 400, parameters: Mapping[str, JsonValue] | None = None
+    ) -> Reply:
         """The API's refusal: that error status with a JSON description."""
-        document: JsonValue = {"ok": False, "error_code": error_code, "description": description}
+        document: dict[str, JsonValue] = {
+            "ok": False,
+            "error_code": error_code,
+            "description": description,
+        }
+        if parameters is not None:
+            document["parameters"] = parameters
         return _api_reply(document, status=error_code)
 
     @staticmethod
@@ -158,8 +192,16 @@ class TelegramSink(FakeService):
 
     @property
     def messages(self) -> list[SentMessage]:
-        """Every POST received, scripted or not, in arrival order."""
-        return [_sent(request) for request in self.http.requests if request.method == "POST"]
+        """Every sendMessage received, scripted or not, in arrival order."""
+        return self.calls(_SEND_MESSAGE)
+
+    def calls(self, method: str) -> list[SentMessage]:
+        """Every POST of the Bot API method ``method``, in arrival order."""
+        return [
+            _sent(request)
+            for request in self.http.requests
+            if request.method == "POST" and request.path.rpartition("/")[2] == method
+        ]
 
     def texts(self) -> list[str | None]:
         return [message.text for message in self.messages]
@@ -173,12 +215,23 @@ class TelegramSink(FakeService):
 
     def _answer(self, request: RecordedRequest) -> Reply:
         message = _sent(request)
-        if request.method != "POST" or request.path.rpartition("/")[2] != _SEND_MESSAGE:
+        method = request.path.rpartition("/")[2]
+        if request.method != "POST" or method not in (_SEND_MESSAGE, _GET_ME, _GET_CHAT):
             return self.refusal("Not Found", 404)
         if message.token is None or (self.token is not None and message.token != self.token):
             return self.refusal("Unauthorized", 401)
+        if method == _GET_ME:
+            bot: JsonValue = {
+                "id": 1,
+                "is_bot": True,
+                "first_name": "Burn watch",
+                "username": self.username,
+            }
+            return _api_reply({"ok": True, "result": bot})
         if not message.chat_id:
             return self.refusal("Bad Request: chat_id is empty")
+        if method == _GET_CHAT:
+            return self._chat(message.chat_id)
         if not message.text:
             return self.refusal("Bad Request: message text is empty")
         if len(message.text) > _LONGEST_TEXT:
@@ -190,13 +243,7 @@ class TelegramSink(FakeService):
                 self._next_message_id += 1
                 self._delivered.append(message)
         if moved_to is not None:
-            document: JsonValue = {
-                "ok": False,
-                "error_code": 400,
-                "description": "Bad Request: group chat was upgraded to a supergroup chat",
-                "parameters": {"migrate_to_chat_id": int(moved_to)},
-            }
-            return _api_reply(document, status=400)
+            return self._moved(moved_to)
         if self.on_message is not None:
             self.on_message(message)
         result: JsonValue = {
@@ -206,6 +253,25 @@ class TelegramSink(FakeService):
             "text": message.text,
         }
         return _api_reply({"ok": True, "result": result})
+
+    @classmethod
+    def _moved(cls, new_chat_id: str) -> Reply:
+        return cls.refusal(
+            "Bad Request: group chat was upgraded to a supergroup chat",
+            parameters={"migrate_to_chat_id": _number(new_chat_id)},
+        )
+
+    def _chat(self, chat_id: str) -> Reply:
+        with self._lock:
+            moved_to = self._migrated.get(chat_id)
+        if moved_to is not None:
+            return self._moved(moved_to)
+        if self.chats is None:
+            return _api_reply({"ok": True, "result": _generated_chat(chat_id)})
+        chat = self.chats.get(chat_id)
+        if chat is None:
+            return self.refusal("Bad Request: chat not found")
+        return _api_reply({"ok": True, "result": chat})
 
 
 def _sent(request: RecordedRequest) -> SentMessage:

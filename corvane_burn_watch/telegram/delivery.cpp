@@ -13,16 +13,13 @@
 #include "corvane_burn_watch/core/http/control_characters.hpp"
 #include "corvane_burn_watch/core/http/redact.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
-#include "corvane_burn_watch/telegram/form_encoding.hpp"
+#include "corvane_burn_watch/telegram/bot_api.hpp"
 #include "corvane_burn_watch/telegram/send_message.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 namespace {
-
-constexpr const char* kDefaultApiBase = "https://api.telegram.org";
-constexpr long kTimeoutSeconds = 30;
 
 // Telegram refuses a message of more than 4,096 characters. No chunk exceeds
 // the chunking limit (chunking.cpp), and the numbering "(i/n)\n" in front of
@@ -36,30 +33,12 @@ http::Request send_message_request(std::string_view text, std::string_view token
                                    std::string_view chat_id,
                                    const telegram::MessageOptions& options,
                                    const Settings& settings) {
-  // The form body and the request line go out as UTF-8 bytes, which a lone
-  // surrogate has none of.
-  utf8::require_encodable(chat_id);
-  utf8::require_encodable(text);
-  http::Request request;
-  request.method = "POST";
-  request.url = settings.telegram_api_base.value_or(kDefaultApiBase) + "/bot" + std::string(token) +
-                "/sendMessage";
-  request.ca_bundle = settings.ca_bundle.value_or("");
-  request.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
   std::vector<telegram::FormField> fields{
       {"chat_id", chat_id}, {"text", text}, {"disable_web_page_preview", "true"}};
   if (!options.thread_id.empty()) fields.emplace_back("message_thread_id", options.thread_id);
   if (options.disable_notification) fields.emplace_back("disable_notification", "true");
-  request.body = telegram::form_encode(fields);
-  request.timeout_seconds = kTimeoutSeconds;
+  http::Request request = telegram::bot_api_request("sendMessage", token, fields, settings);
   request.deadline_seconds = options.deadline_seconds;
-  request.secrets = {std::string(token)};
-  try {
-    utf8::require_encodable(request.url);
-  } catch (UnicodeEncodeError& e) {
-    http::mask(e.text, request.secrets);  // the URL carries the token
-    throw;
-  }
   return request;
 }
 

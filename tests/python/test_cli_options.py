@@ -108,6 +108,12 @@ def _nothing(tmp_path, monkeypatch):
         (["run"], _setting("BURN_TELEGRAM_THREAD_ID", "general"), "number of a forum topic"),
         (["once", "--pending-file", "{tmp}/missing/p.json"], _nothing, "does not exist"),
         (["once", "--request-deadline", "0"], _nothing, "must be a number > 0"),
+        (["check"], _unset("BURN_TELEGRAM_TOKEN"), "no Telegram bot token"),
+        (["test-message"], _unset("BURN_TELEGRAM_CHAT_ID"), "no Telegram chat id"),
+        (["run", "--metrics-port", "65536"], _nothing, "argument --metrics-port: must be a port"),
+        (["once", "--metrics-port", "9100"], _nothing, "unrecognized arguments"),
+        (["once", "--metrics-file", "{tmp}/missing/w.prom"], _nothing, "metrics file folder"),
+        (["snapshot", "--log-format", "xml"], _nothing, "argument --log-format: invalid choice"),
     ],
     ids=[
         "threshold_text",
@@ -132,6 +138,12 @@ def _nothing(tmp_path, monkeypatch):
         "thread_id_not_a_number",
         "pending_file_directory_missing",
         "request_deadline_zero",
+        "check_no_token",
+        "test_message_no_chat",
+        "metrics_port_too_high",
+        "metrics_port_for_once",
+        "metrics_file_folder_missing",
+        "log_format_unknown",
     ],
 )
 def test_bad_settings_exit_2_with_one_line_before_any_traffic(

@@ -1,53 +1,14 @@
 """HTTPS to a loopback server whose certificate the tests make themselves."""
 
-import datetime as dt
-import ipaddress
 import os
 import ssl
 import threading
 from concurrent.futures import ThreadPoolExecutor
 
 import pytest
-from cryptography import x509
-from cryptography.hazmat.primitives import hashes, serialization
-from cryptography.hazmat.primitives.asymmetric import ec
-from cryptography.x509.oid import NameOID
 
 from corvane_burn_watch import burn_watch as bw
 from corvane_burn_watch.simulator.http_fake import FakeHttpServer, Reply
-
-
-def self_signed(directory, name):
-    """Writes a self-signed certificate for 127.0.0.1 and its key; returns both paths."""
-    key = ec.generate_private_key(ec.SECP256R1())
-    subject = x509.Name([x509.NameAttribute(NameOID.COMMON_NAME, name)])
-    now = dt.datetime.now(dt.UTC)
-    certificate = (
-        x509.CertificateBuilder()
-        .subject_name(subject)
-        .issuer_name(subject)
-        .public_key(key.public_key())
-        .serial_number(x509.random_serial_number())
-        .not_valid_before(now - dt.timedelta(minutes=5))
-        .not_valid_after(now + dt.timedelta(days=1))
-        .add_extension(
-            x509.SubjectAlternativeName([x509.IPAddress(ipaddress.ip_address("127.0.0.1"))]),
-            critical=False,
-        )
-        .add_extension(x509.BasicConstraints(ca=True, path_length=None), critical=True)
-        .sign(key, hashes.SHA256())
-    )
-    cert_path = directory / f"{name}.pem"
-    key_path = directory / f"{name}.key"
-    cert_path.write_bytes(certificate.public_bytes(serialization.Encoding.PEM))
-    key_path.write_bytes(
-        key.private_bytes(
-            serialization.Encoding.PEM,
-            serialization.PrivateFormat.PKCS8,
-            serialization.NoEncryption(),
-        )
-    )
-    return cert_path, key_path
 
 
 def server_context(cert, key):
@@ -57,7 +18,7 @@ def server_context(cert, key):
 
 
 @pytest.fixture
-def tls_server(tmp_path, monkeypatch):
+def tls_server(tmp_path, monkeypatch, self_signed):
     cert, key = self_signed(tmp_path, "loopback")
     with FakeHttpServer(tls_context=server_context(cert, key)) as server:
         monkeypatch.setenv("ORBISCA_API_BASE", server.url)
@@ -79,7 +40,7 @@ def test_trusted_through_ssl_cert_file(tls_server, monkeypatch):
 
 
 @pytest.mark.parametrize("trust", ["system default", "another certificate", "missing file"])
-def test_untrusted_certificate_is_refused(tls_server, tmp_path, monkeypatch, trust):
+def test_untrusted_certificate_is_refused(tls_server, tmp_path, monkeypatch, self_signed, trust):
     server, _ = tls_server
     if trust == "another certificate":
         other, _ = self_signed(tmp_path, "stranger")
@@ -102,7 +63,9 @@ def reached() -> bool:
 
 
 @pytest.mark.parametrize("change", ["edited in place", "replaced", "another file named"])
-def test_a_changed_bundle_counts_from_the_next_request(tls_server, tmp_path, monkeypatch, change):
+def test_a_changed_bundle_counts_from_the_next_request(
+    tls_server, tmp_path, monkeypatch, self_signed, change
+):
     server, cert = tls_server
     stranger, _ = self_signed(tmp_path, "stranger")
     bundle = tmp_path / "bundle.pem"
@@ -137,7 +100,7 @@ def test_a_changed_bundle_counts_from_the_next_request(tls_server, tmp_path, mon
 
 
 def test_a_server_outside_the_bundle_is_refused_after_a_trusted_one(
-    tls_server, tmp_path, monkeypatch
+    tls_server, tmp_path, monkeypatch, self_signed
 ):
     server, cert = tls_server
     monkeypatch.setenv("SSL_CERT_FILE", str(cert))
@@ -150,7 +113,9 @@ def test_a_server_outside_the_bundle_is_refused_after_a_trusted_one(
         assert stranger.requests == []
 
 
-def test_requests_from_several_threads_each_make_their_own_connection(tmp_path, monkeypatch):
+def test_requests_from_several_threads_each_make_their_own_connection(
+    tmp_path, monkeypatch, self_signed
+):
     threads, rounds = 6, 2
     cert, key = self_signed(tmp_path, "loopback")
     context = server_context(cert, key)

@@ -1,0 +1,177 @@
+"""``burn-watch check``: is everything in place to go live?
+
+With the settings ``run`` would use, it asks the data service for the subnet
+list once, asks Telegram who the bot is (getMe) and what the chat is
+(getChat), and looks at the state file. It sends no message and writes no
+file. Each check prints one line ending in ``ok`` or ``FAILED: <reason>``.
+"""
+
+from __future__ import annotations
+
+import json
+import os
+from collections.abc import Callable
+from dataclasses import dataclass
+from pathlib import Path
+from typing import Any
+
+from ._settings import Credentials
+
+__all__ = ["Check", "run_checks"]
+
+# Longest piece of an answer quoted in a line.
+_QUOTE = 200
+# What Telegram answers for a wrong token (401) and for one of the wrong shape (404).
+_TOKEN_REFUSALS = ("Unauthorized", "Not Found")
+
+
+@dataclass(frozen=True)
+class Check:
+    what: str  # the thing checked, with what was found when it passed
+    ok: bool
+    reason: str = ""
+
+    def line(self) -> str:
+        return f"{self.what}: ok" if self.ok else f"{self.what}: FAILED: {self.reason}"
+
+
+def _describe(error: BaseException) -> str:
+    text = " ".join(str(error).split())
+    return f"{type(error).__name__}: {text}" if text else type(error).__name__
+
+
+def _cut(text: str) -> str:
+    return text if len(text) <= _QUOTE else text[:_QUOTE] + "..."
+
+
+def _fetch_failure(response: Any) -> str:
+    if isinstance(response, dict):
+        if "http_status" in response:
+            words = [response.get(key) for key in ("message", "detail", "description", "error")]
+            said = [word for word in words if isinstance(word, str) and word]
+            return f"HTTP {response['http_status']}" + (f": {_cut(said[0])}" if said else "")
+        if "parse_error" in response:
+            return f"the answer is not JSON ({response['parse_error']})"
+    return "no subnet rows in the answer: " + _cut(json.dumps(response))
+
+
+def check_data_service() -> Check:
+    from . import burn_watch
+
+    what = f"data service {burn_watch.api_base()}"
+    auth = burn_watch.orbisca_auth() or ""
+    try:
+        rows = burn_watch.fetch_all_subnets_latest(auth)
+    except Exception as error:
+        return Check(what, False, _describe(error))
+    if isinstance(rows, list):
+        return Check(f"{what}, {len(rows)} subnets", True)
+    return Check(what, False, _fetch_failure(rows.get("response")))
+
+
+def check_telegram_bot(token: str) -> Check:
+    from . import burn_watch
+
+    bot = burn_watch.get_telegram_bot(token)
+    if bot.ok:
+        return Check(f"telegram bot @{bot.username}", True)
+    reason = bot.detail
+    if reason in _TOKEN_REFUSALS:
+        reason = f"the token is refused ({reason})"
+    return Check("telegram bot", False, reason)
+
+
+def check_telegram_chat(token: str, chat_id: str) -> Check:
+    from . import burn_watch
+
+    what = f"telegram chat {chat_id}"
+    chat = burn_watch.get_telegram_chat(token, chat_id)
+    if chat.ok:
+        return Check(f'{what}, "{chat.title}" ({chat.type})', True)
+    if chat.migrated_to:
+        return Check(
+            what,
+            False,
+            f"the group became a supergroup: set BURN_TELEGRAM_CHAT_ID to {chat.migrated_to}",
+        )
+    return Check(what, False, chat.detail)
+
+
+def _unusable(path: Path) -> str | None:
+    """Why a state file that gave no rates cannot be read, or None when it is
+    a well-formed file that holds none."""
+    try:
+        document = json.loads(path.read_bytes())
+    except OSError as error:
+        return error.strerror or str(error)
+    except ValueError as error:
+        return f"not JSON ({error})"
+    if not isinstance(document, dict) or not isinstance(document.get("owner_burn_rate"), dict):
+        return 'no "owner_burn_rate" map in it'
+    return None
+
+
+def _folder(path: Path) -> str | None:
+    """Why the state file's folder cannot take the file, or None.
+
+    A folder that does not exist yet is fine when the nearest one that does
+    is writable: the default location is created on first use.
+    """
+    folder = path.parent
+    while not folder.exists() and folder != folder.parent:
+        folder = folder.parent
+    if not folder.is_dir():
+        return f"{folder} is not a folder"
+    if not os.access(folder, os.W_OK | os.X_OK):
+        return f"folder {folder} is not writable"
+    return None
+
+
+def check_state_file(path: Path, *, may_create_folder: bool) -> Check:
+    from . import burn_watch
+
+    what = f"state file {path}"
+    if not path.parent.is_dir() and not may_create_folder:
+        return Check(what, False, f"folder {path.parent} does not exist")
+    if problem := _folder(path):
+        return Check(what, False, problem)
+    if not path.exists():
+        return Check(f"{what}, none yet, folder writable", True)
+    if not path.is_file():
+        return Check(what, False, "not a regular file")
+    if not os.access(path, os.W_OK):
+        return Check(what, False, "not writable")
+    try:
+        burns = burn_watch.load_burn_state(str(path))
+    except Exception as error:
+        return Check(what, False, f"unusable: {_describe(error)}")
+    if not burns and (why := _unusable(path)):
+        return Check(what, False, f"unusable, {why}; the watch would start a new baseline")
+    return Check(f"{what}, baseline of {len(burns)} subnets, folder writable", True)
+
+
+def run_checks(
+    creds: Credentials,
+    state_file: Path,
+    *,
+    may_create_folder: bool,
+    secrets: tuple[str, ...],
+    write: Callable[[str], None],
+) -> int:
+    """Runs every check, writing a line as each finishes: 0 when all pass, else 1."""
+    checks: list[Callable[[], Check]] = [
+        check_data_service,
+        lambda: check_telegram_bot(creds.telegram_token),
+        lambda: check_telegram_chat(creds.telegram_token, creds.telegram_chat_id),
+        lambda: check_state_file(state_file, may_create_folder=may_create_folder),
+    ]
+    failed = 0
+    for run in checks:
+        result = run()
+        reason = result.reason
+        # A server may quote what it was sent: no secret leaves through a reason.
+        for secret in secrets:
+            reason = reason.replace(secret, "<redacted>")
+        write(Check(result.what, result.ok, reason).line())
+        failed += not result.ok
+    return 1 if failed else 0

@@ -1,0 +1,36 @@
+"""``burn-watch test-message``: one message to the chat, the way alerts go."""
+
+from __future__ import annotations
+
+import datetime as dt
+import socket
+from typing import TYPE_CHECKING
+
+from ._settings import Credentials
+
+if TYPE_CHECKING:
+    from .burn_watch import WatchOptions
+
+__all__ = ["default_text", "send_test_message"]
+
+
+def default_text(now: dt.datetime | None = None) -> str:
+    moment = (now or dt.datetime.now(dt.UTC)).astimezone(dt.UTC)
+    return f"burn-watch test message from {socket.gethostname()} at {moment:%Y-%m-%d %H:%M:%S} UTC"
+
+
+def send_test_message(
+    creds: Credentials, state_file: str, text: str, options: WatchOptions
+) -> tuple[bool, str]:
+    """Delivers ``text`` as alerts are delivered, topic and a moved chat
+    included (one the pending alerts file beside ``state_file`` remembers
+    too): (True, "") or (False, why)."""
+    from . import burn_watch
+
+    return burn_watch.send_burn_test_message(
+        state_path=state_file,
+        burn_token=creds.telegram_token,
+        burn_chat_id=creds.telegram_chat_id,
+        text=text,
+        options=options,
+    )
