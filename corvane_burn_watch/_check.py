@@ -13,9 +13,12 @@ import os
 from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from ._settings import Credentials
+
+if TYPE_CHECKING:
+    from .burn_watch import Settings
 
 __all__ = ["Check", "run_checks"]
 
@@ -55,11 +58,13 @@ def _fetch_failure(response: Any) -> str:
     return "no subnet rows in the answer: " + _cut(json.dumps(response))
 
 
-def check_data_service() -> Check:
+def check_data_service(key: str) -> Check:
     from . import burn_watch
 
+    # The address as the environment gives it, which is where the settings
+    # the watch runs with come from.
     what = f"data service {burn_watch.api_base()}"
-    auth = burn_watch.orbisca_auth() or ""
+    auth = key.strip()
     try:
         rows = burn_watch.fetch_all_subnets_latest(auth)
     except Exception as error:
@@ -69,10 +74,10 @@ def check_data_service() -> Check:
     return Check(what, False, _fetch_failure(rows.get("response")))
 
 
-def check_telegram_bot(token: str) -> Check:
+def check_telegram_bot(token: str, settings: Settings) -> Check:
     from . import burn_watch
 
-    bot = burn_watch.get_telegram_bot(token)
+    bot = burn_watch.get_telegram_bot(token, settings)
     if bot.ok:
         return Check(f"telegram bot @{bot.username}", True)
     reason = bot.detail
@@ -81,11 +86,11 @@ def check_telegram_bot(token: str) -> Check:
     return Check("telegram bot", False, reason)
 
 
-def check_telegram_chat(token: str, chat_id: str) -> Check:
+def check_telegram_chat(token: str, chat_id: str, settings: Settings) -> Check:
     from . import burn_watch
 
     what = f"telegram chat {chat_id}"
-    chat = burn_watch.get_telegram_chat(token, chat_id)
+    chat = burn_watch.get_telegram_chat(token, chat_id, settings)
     if chat.ok:
         return Check(f'{what}, "{chat.title}" ({chat.type})', True)
     if chat.migrated_to:
@@ -160,9 +165,9 @@ def run_checks(
 ) -> int:
     """Runs every check, writing a line as each finishes: 0 when all pass, else 1."""
     checks: list[Callable[[], Check]] = [
-        check_data_service,
-        lambda: check_telegram_bot(creds.telegram_token),
-        lambda: check_telegram_chat(creds.telegram_token, creds.telegram_chat_id),
+        lambda: check_data_service(creds.service.api_key or ""),
+        lambda: check_telegram_bot(creds.telegram_token, creds.service),
+        lambda: check_telegram_chat(creds.telegram_token, creds.telegram_chat_id, creds.service),
         lambda: check_state_file(state_file, may_create_folder=may_create_folder),
     ]
     failed = 0

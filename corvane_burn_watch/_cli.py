@@ -364,7 +364,7 @@ def _watch(
     options = _watch_options(args)
     try:
         code = burn_watch.run_burn_startup_snapshot(
-            state_path=state_file, options=options, **telegram
+            state_path=state_file, settings=creds.service, options=options, **telegram
         )
     except Exception as error:  # the watch itself may still work: go on
         _say(f"startup snapshot failed: {_describe(error)}; starting the watch anyway", "error")
@@ -383,6 +383,7 @@ def _watch(
         threshold=args.threshold,
         interval_minutes=args.interval_minutes,
         pause_path=pause,
+        settings=creds.service,
         options=options,
         **telegram,
     )
@@ -397,6 +398,7 @@ def _once(args: argparse.Namespace, state_file: str, creds: _settings.Credential
         threshold=args.threshold,
         burn_token=creds.telegram_token,
         burn_chat_id=creds.telegram_chat_id,
+        settings=creds.service,
         options=_watch_options(args),
     )
 
@@ -408,6 +410,7 @@ def _snapshot(args: argparse.Namespace, state_file: str, creds: _settings.Creden
         state_path=state_file,
         burn_token=creds.telegram_token,
         burn_chat_id=creds.telegram_chat_id,
+        settings=creds.service,
         options=_watch_options(args),
     )
 
@@ -419,7 +422,7 @@ def _check(args: argparse.Namespace, creds: _settings.Credentials) -> int:
         path, may_create = _settings.default_state_file(os.environ), True
     else:
         path, may_create = args.state_file, False
-    secrets = (os.environ["ORBISCA_API_KEY"], creds.telegram_token)
+    secrets = (creds.service.api_key or "", creds.telegram_token)
 
     def write(line: str) -> None:
         print(line, flush=True)

@@ -16,7 +16,7 @@ import sys
 import tempfile
 import threading
 import time
-from collections.abc import Callable, Iterator
+from collections.abc import Callable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
@@ -150,21 +150,6 @@ def _narrate(text: str) -> None:
     _print(f"\n>>> {text}")
 
 
-@contextlib.contextmanager
-def _environment(**values: str) -> Iterator[None]:
-    """Sets environment variables for the block, restoring them afterwards."""
-    saved = {name: os.environ.get(name) for name in values}
-    os.environ.update(values)
-    try:
-        yield
-    finally:
-        for name, value in saved.items():
-            if value is None:
-                os.environ.pop(name, None)
-            else:
-                os.environ[name] = value
-
-
 # ---- the demo ----------------------------------------------------------------
 
 
@@ -184,12 +169,9 @@ def run_demo(args: argparse.Namespace) -> int:
         sink = stack.enter_context(TelegramSink(BOT_TOKEN, on_message=chat.show))
         state_dir = stack.enter_context(tempfile.TemporaryDirectory(prefix="burn-watch-demo-"))
         state_file = os.path.join(state_dir, "burn_state.json")
-        stack.enter_context(
-            _environment(
-                ORBISCA_API_BASE=service.url,
-                ORBISCA_API_KEY=API_KEY,
-                BURN_TELEGRAM_API_BASE=sink.url,
-            )
+        # The simulated services, whatever the environment names.
+        settings = burn_watch.Settings(
+            api_base=service.url, api_key=API_KEY, telegram_api_base=sink.url
         )
         _print(
             f"burn-watch demo: {args.subnets} simulated subnets at {service.url}, "
@@ -200,7 +182,7 @@ def run_demo(args: argparse.Namespace) -> int:
 
         _narrate("startup snapshot: every subnet's rate becomes the baseline and is posted")
         failures += burn_watch.run_burn_startup_snapshot(
-            state_path=state_file, burn_token=BOT_TOKEN, burn_chat_id=CHAT_ID
+            state_path=state_file, burn_token=BOT_TOKEN, burn_chat_id=CHAT_ID, settings=settings
         )
         for cycle in range(1, args.cycles + 1):
             step = STEPS[(cycle - 1) % len(STEPS)]
@@ -214,6 +196,7 @@ def run_demo(args: argparse.Namespace) -> int:
                 threshold=THRESHOLD,
                 burn_token=BOT_TOKEN,
                 burn_chat_id=CHAT_ID,
+                settings=settings,
             )
             if chat.received == sent_before:
                 _print("(no message)")

@@ -13,9 +13,13 @@ import errno
 import os
 import stat
 import urllib.parse
-from collections.abc import Mapping, MutableMapping
+from collections.abc import Mapping
 from dataclasses import dataclass
 from pathlib import Path
+from typing import TYPE_CHECKING
+
+if TYPE_CHECKING:
+    from .burn_watch import Settings
 
 __all__ = [
     "Credentials",
@@ -82,8 +86,14 @@ def _read_regular_file(variable: str, path: str) -> str:
 
 @dataclass(frozen=True)
 class Credentials:
+    """What the program hands the library: the Telegram bot and chat, and the
+    service settings (addresses, the data service key, User-Agent, CA
+    bundle), read once from the environment and passed down with every call,
+    so that nothing is ever written back into the environment."""
+
     telegram_token: str
     telegram_chat_id: str
+    service: Settings
 
 
 def read_secret(name: str, environ: Mapping[str, str]) -> str | None:
@@ -114,12 +124,9 @@ def read_secret(name: str, environ: Mapping[str, str]) -> str | None:
     return value or None
 
 
-def load_credentials(environ: MutableMapping[str, str]) -> Credentials:
-    """Reads the three secrets the watch needs, or raises SettingsError.
-
-    The data service key is put back into ORBISCA_API_KEY, which is where the
-    library reads it on every call.
-    """
+def load_credentials(environ: Mapping[str, str]) -> Credentials:
+    """Reads the three secrets the watch needs and the service settings, or
+    raises SettingsError."""
     api_key = read_secret("ORBISCA_API_KEY", environ)
     if api_key is None:
         raise SettingsError("no data service key: set ORBISCA_API_KEY (or ORBISCA_API_KEY_FILE)")
@@ -133,9 +140,16 @@ def load_credentials(environ: MutableMapping[str, str]) -> Credentials:
         raise SettingsError(
             "no Telegram chat id: set BURN_TELEGRAM_CHAT_ID (or BURN_TELEGRAM_CHAT_ID_FILE)"
         )
-    environ.pop("ORBISCA_API_KEY_FILE", None)
-    environ["ORBISCA_API_KEY"] = api_key
-    return Credentials(telegram_token=token, telegram_chat_id=chat_id)
+    from .burn_watch import Settings
+
+    service = Settings(
+        api_base=environ.get("ORBISCA_API_BASE"),
+        api_key=api_key,
+        user_agent=environ.get(USER_AGENT_VARIABLE),
+        telegram_api_base=environ.get("BURN_TELEGRAM_API_BASE"),
+        ca_bundle=environ.get("SSL_CERT_FILE") or None,
+    )
+    return Credentials(telegram_token=token, telegram_chat_id=chat_id, service=service)
 
 
 def check_service_urls(environ: Mapping[str, str]) -> None:

@@ -32,5 +32,6 @@ def send_test_message(
         burn_token=creds.telegram_token,
         burn_chat_id=creds.telegram_chat_id,
         text=text,
+        settings=creds.service,
         options=options,
     )

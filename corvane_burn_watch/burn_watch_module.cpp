@@ -734,8 +734,8 @@ struct type_caster<cbw::CycleObserverFn> {
                     const_name("collections.abc.Callable[[CycleReport], object]"))
   bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
     return seam_from_python(src, held, [](PyCallable fn) {
-      return cbw::CycleObserverFn([fn](const cbw::CycleReport& report) {
-        call_host([&] { nb::handle(fn.get())(nb::cast(report)); });
+      return cbw::CycleObserverFn([fn](cbw::CycleReport report) {
+        call_host([&] { nb::handle(fn.get())(nb::cast(std::move(report))); });
       });
     });
   }

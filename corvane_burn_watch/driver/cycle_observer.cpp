@@ -84,7 +84,7 @@ void PassRecord::notify() {
               (problem_.empty() ? std::string("see the log") : problem_) + "; " + pending;
   }
   try {
-    (*fn)(report_);
+    (*fn)(std::move(report_));  // the pass is over: its report is not read again
   } catch (const std::exception& error) {
     host::log(host::LogLevel::error, std::string("cycle observer failed: ") + error.what());
   }

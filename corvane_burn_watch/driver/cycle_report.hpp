@@ -27,7 +27,9 @@ struct CycleReport {
   std::string summary;      // one short line, e.g. for systemd's STATUS=
 };
 
-using CycleObserverFn = std::function<void(const CycleReport& report)>;
+// The report is handed over: an observer may keep it (a host's metrics read
+// the rates when they are scraped) without copying its burn map.
+using CycleObserverFn = std::function<void(CycleReport report)>;
 
 // Installs the observer called after every run_burn_watch_once and
 // run_burn_startup_snapshot (the poll loop's cycles included), also when the

@@ -339,7 +339,9 @@ def test_refusals_say_what_is_wrong(tmp_path, monkeypatch, capfd, fakes, argv, s
 
 
 @pytest.mark.parametrize("padding", ["", "  ", "\n", " \t\r\n"])
-def test_secrets_from_files_are_trimmed(tmp_path, monkeypatch, fakes, padding):
+def test_secrets_from_files_are_trimmed_and_the_environment_is_left_alone(
+    tmp_path, monkeypatch, fakes, padding
+):
     service, sink = fakes
     for name, value in [
         ("ORBISCA_API_KEY", API_KEY),
@@ -349,7 +351,11 @@ def test_secrets_from_files_are_trimmed(tmp_path, monkeypatch, fakes, padding):
         monkeypatch.delenv(name)
         _secret_file(name, f"{padding}{value}{padding}")(tmp_path, monkeypatch)
     state = tmp_path / "state.json"
+    environment = dict(os.environ)
     assert _cli.main(["snapshot", "--state-file", str(state)]) == 0
+    # The settings travel as arguments: a thread of the host reading the
+    # environment meanwhile sees it as it was.
+    assert dict(os.environ) == environment
     # The fakes refuse any other key or token.
     assert [r.header("Authorization") for r in service.requests] == [API_KEY]
     (message,) = sink.messages
