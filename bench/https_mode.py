@@ -34,6 +34,8 @@ from collections.abc import Iterable
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
+from measurement import measure
+
 if TYPE_CHECKING:
     from run import FakeUrls
 
@@ -70,21 +72,11 @@ def make_trust(directory: str) -> tuple[str, str, str]:
 
 
 def _measure(args: list[str], env: dict[str, str], expected_changes: int) -> dict[str, Any]:
-    done = subprocess.run(
-        [sys.executable, str(HERE / "https_mode.py"), *args],
-        env=env,
-        capture_output=True,
-        text=True,
-        cwd=str(HERE),
-    )
-    if done.returncode != 0:
-        sys.stderr.write(done.stderr)
-        raise SystemExit(f"https_mode.py {' '.join(args)} failed with {done.returncode}")
+    figures, stderr = measure("https_mode.py", args, env)
     alert = f"[burn] alert sent ({expected_changes} subnet(s))"
-    if done.stderr.count(alert) != int(args[3]) + 1:
-        sys.stderr.write(done.stderr[-2000:])
+    if stderr.count(alert) != int(args[3]) + 1:
+        sys.stderr.write(stderr[-2000:])
         raise SystemExit(f"expected an alert line {alert!r} for every cycle")
-    figures: dict[str, Any] = json.loads(done.stdout.strip().splitlines()[-1])
     return figures
 
 

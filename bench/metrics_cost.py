@@ -20,13 +20,14 @@ import json
 import os
 import resource
 import statistics
-import subprocess
 import sys
 import tempfile
 import time
 from collections.abc import Callable
 from pathlib import Path
 from typing import Any
+
+from measurement import measure
 
 HERE = Path(__file__).resolve().parent
 SIZE = 1_024
@@ -112,17 +113,7 @@ def run(quick: bool, env: dict[str, str], seed: str, state_dir: str) -> dict[str
             flush=True,
         )
         command = ["cycles", seed, str(reps), str(ROUNDS), state_dir]
-        done = subprocess.run(
-            [sys.executable, str(HERE / "metrics_cost.py"), *command],
-            env=env,
-            capture_output=True,
-            text=True,
-            cwd=str(HERE),
-        )
-        if done.returncode != 0:
-            sys.stderr.write(done.stderr)
-            raise SystemExit(f"metrics_cost.py failed with {done.returncode}")
-        runs.append(json.loads(done.stdout.strip().splitlines()[-1]))
+        runs.append(measure("metrics_cost.py", command, env)[0])
     # Every process gives each mode as many cycles: the medians of all of them
     # weigh the processes alike.
     result: dict[str, Any] = {

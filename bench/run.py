@@ -34,6 +34,8 @@ from collections.abc import Iterable
 from pathlib import Path
 from typing import Any, TypedDict
 
+from measurement import measure
+
 HERE = Path(__file__).resolve().parent
 sys.path.insert(0, str(HERE))
 
@@ -62,18 +64,8 @@ class FakeUrls(TypedDict):
 
 
 def _worker(args: list[str], env: dict[str, str]) -> dict[str, Any]:
-    done = subprocess.run(
-        [sys.executable, str(HERE / "worker.py"), *args],
-        env=env,
-        capture_output=True,
-        text=True,
-        cwd=str(HERE),
-    )
-    if done.returncode != 0:
-        sys.stderr.write(done.stderr)
-        raise SystemExit(f"worker {' '.join(args)} failed with {done.returncode}")
-    result: dict[str, Any] = json.loads(done.stdout.strip().splitlines()[-1])
-    return result | {"stderr": done.stderr}
+    figures, stderr = measure("worker.py", args, env)
+    return figures | {"stderr": stderr}
 
 
 def _check_alerts(stderr: str, expected_changes: int, cycles: int) -> None:
