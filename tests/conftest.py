@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import datetime as dt
 import ipaddress
+import os
 from collections.abc import Callable, Iterator
 from pathlib import Path
 
@@ -14,7 +15,7 @@ from cryptography.hazmat.primitives.asymmetric import ec
 from cryptography.x509.oid import NameOID
 
 from corvane_burn_watch import burn_watch as bw
-from corvane_burn_watch.simulator.http_fake import FakeHttpServer
+from corvane_burn_watch.simulator.http_fake import FakeHttpServer, FakeService
 
 
 @pytest.fixture
@@ -74,3 +75,21 @@ def _self_signed(directory: Path, name: str) -> tuple[Path, Path]:
 def self_signed() -> Callable[[Path, str], tuple[Path, Path]]:
     """self_signed(directory, name): a certificate for 127.0.0.1 and its key."""
     return _self_signed
+
+
+@pytest.fixture
+def cli_environment(monkeypatch: pytest.MonkeyPatch) -> Callable[..., None]:
+    """The program's settings cleared from the environment, and a function that
+    points them at a data service fake and a Telegram fake."""
+    for name in list(os.environ):
+        if name.startswith(("ORBISCA_", "BURN_TELEGRAM_")):
+            monkeypatch.delenv(name)
+
+    def point(service: FakeService, sink: FakeService, *, key: str, token: str, chat: str) -> None:
+        monkeypatch.setenv("ORBISCA_API_BASE", service.url)
+        monkeypatch.setenv("ORBISCA_API_KEY", key)
+        monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
+        monkeypatch.setenv("BURN_TELEGRAM_TOKEN", token)
+        monkeypatch.setenv("BURN_TELEGRAM_CHAT_ID", chat)
+
+    return point

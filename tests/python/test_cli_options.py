@@ -27,22 +27,15 @@ CHAT = "-100999"
 
 
 @pytest.fixture
-def fakes(tmp_path, monkeypatch):
+def fakes(tmp_path, monkeypatch, cli_environment):
     """Both services, and an environment that configures everything."""
-    for name in list(os.environ):
-        if name.startswith(("ORBISCA_", "BURN_TELEGRAM_")):
-            monkeypatch.delenv(name)
     monkeypatch.setenv("HOME", str(tmp_path / "home"))
     monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "xdg"))
     with (
         FakeDataService(make_rows(3, burn=0.2), api_key=API_KEY) as service,
         TelegramSink(token=TOKEN) as sink,
     ):
-        monkeypatch.setenv("ORBISCA_API_BASE", service.url)
-        monkeypatch.setenv("ORBISCA_API_KEY", API_KEY)
-        monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
-        monkeypatch.setenv("BURN_TELEGRAM_TOKEN", TOKEN)
-        monkeypatch.setenv("BURN_TELEGRAM_CHAT_ID", CHAT)
+        cli_environment(service, sink, key=API_KEY, token=TOKEN, chat=CHAT)
         yield service, sink
 
 

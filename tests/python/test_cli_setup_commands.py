@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import json
-import os
 import re
 
 import pytest
@@ -24,20 +23,13 @@ CHATS: dict[str, dict[str, JsonValue]] = {
 
 
 @pytest.fixture
-def fakes(tmp_path, monkeypatch):
-    for name in list(os.environ):
-        if name.startswith(("ORBISCA_", "BURN_TELEGRAM_")):
-            monkeypatch.delenv(name)
+def fakes(tmp_path, monkeypatch, cli_environment):
     monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "xdg"))
     with (
         FakeDataService(make_rows(3, burn=0.25), api_key=API_KEY) as service,
         TelegramSink(token=TOKEN, username=BOT, chats=CHATS) as sink,
     ):
-        monkeypatch.setenv("ORBISCA_API_BASE", service.url)
-        monkeypatch.setenv("ORBISCA_API_KEY", API_KEY)
-        monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
-        monkeypatch.setenv("BURN_TELEGRAM_TOKEN", TOKEN)
-        monkeypatch.setenv("BURN_TELEGRAM_CHAT_ID", CHAT)
+        cli_environment(service, sink, key=API_KEY, token=TOKEN, chat=CHAT)
         yield service, sink
 
 

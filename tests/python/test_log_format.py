@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import json
-import os
 import re
 
 import pytest
@@ -18,16 +17,9 @@ RFC3339_UTC = r"\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d\.\d{3}Z"
 
 
 @pytest.fixture
-def fakes(tmp_path, monkeypatch):
-    for name in list(os.environ):
-        if name.startswith(("ORBISCA_", "BURN_TELEGRAM_")):
-            monkeypatch.delenv(name)
+def fakes(tmp_path, cli_environment):
     with FakeDataService(make_rows(2, burn=0.1)) as service, TelegramSink(TOKEN) as sink:
-        monkeypatch.setenv("ORBISCA_API_BASE", service.url)
-        monkeypatch.setenv("ORBISCA_API_KEY", "k")
-        monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
-        monkeypatch.setenv("BURN_TELEGRAM_TOKEN", TOKEN)
-        monkeypatch.setenv("BURN_TELEGRAM_CHAT_ID", "-100")
+        cli_environment(service, sink, key="k", token=TOKEN, chat="-100")
         yield service, sink
 
 

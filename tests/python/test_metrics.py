@@ -3,7 +3,6 @@ file read between its cycles."""
 
 from __future__ import annotations
 
-import os
 import re
 import stat
 import urllib.request
@@ -37,18 +36,11 @@ def labelled(scraped: Samples, name: str, label: str) -> dict[str, float]:
 
 
 @pytest.fixture
-def fakes(monkeypatch):
-    for name in list(os.environ):
-        if name.startswith(("ORBISCA_", "BURN_TELEGRAM_")):
-            monkeypatch.delenv(name)
+def fakes(cli_environment):
     rows: list[dict[str, JsonValue]] = [*make_rows(3, burn=0.1)]
     rows.append({"netuid": 3, "incentive_burn": "n/a"})
     with FakeDataService(rows) as service, TelegramSink(TOKEN) as sink:
-        monkeypatch.setenv("ORBISCA_API_BASE", service.url)
-        monkeypatch.setenv("ORBISCA_API_KEY", "k")
-        monkeypatch.setenv("BURN_TELEGRAM_API_BASE", sink.url)
-        monkeypatch.setenv("BURN_TELEGRAM_TOKEN", TOKEN)
-        monkeypatch.setenv("BURN_TELEGRAM_CHAT_ID", "-100")
+        cli_environment(service, sink, key="k", token=TOKEN, chat="-100")
         yield service, sink
 
 
