@@ -9,9 +9,9 @@ bundle. The same cycle is measured over plain HTTP in the same run, user and
 system CPU apart.
 
 run.py calls run() while its plain-HTTP fakes are up, then print_report().
-Each measurement runs in a fresh process, this file as a program:
+Each measurement is worker.py's cycle, in a fresh process:
 
-    https_mode.py cycle lib|py|py-shared STATE_SEED REPS STATE_DIR
+    worker.py cycle lib|py|py-shared STATE_SEED REPS STATE_DIR
 
 "py" is the plain-Python pipeline as written: a fresh SSL context for every
 connection, the way urllib makes one, so that it reads SSL_CERT_FILE and the
@@ -24,12 +24,9 @@ from __future__ import annotations
 
 import json
 import os
-import resource
 import shutil
-import statistics
 import subprocess
 import sys
-import tempfile
 from collections.abc import Iterable
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
@@ -72,7 +69,7 @@ def make_trust(directory: str) -> tuple[str, str, str]:
 
 
 def _measure(args: list[str], env: dict[str, str], expected_changes: int) -> dict[str, Any]:
-    figures, stderr = measure("https_mode.py", args, env)
+    figures, stderr = measure("worker.py", args, env)
     alert = f"[burn] alert sent ({expected_changes} subnet(s))"
     if stderr.count(alert) != int(args[3]) + 1:
         sys.stderr.write(stderr[-2000:])
@@ -162,7 +159,7 @@ def print_report(results: Results) -> None:
 
         row(f"over {mode.upper()}: cycle CPU ms", cells("cpu"))
         row("  user CPU, mean ms", cells("user_mean"))
-        row("  system CPU, mean ms", cells("system_mean"))
+        row("  system CPU, mean ms", cells("kernel_mean"))
         row("  wall ms", cells("wall"))
     print(rule)
     ratios = {}
@@ -181,52 +178,3 @@ def print_report(results: Results) -> None:
         f"[{verdict}] {SIZE:,}-subnet cycle over HTTPS at least {MIN_SPEEDUP:.0f}x less CPU "
         f"than plain Python: {ratios['https']:.1f}x"
     )
-
-
-# ---- the worker ---------------------------------------------------------------
-
-
-def measure_cycle(impl: str, seed_path: str, reps: int, state_dir: str) -> None:
-    from worker import _load, _report, _timed
-    from workload import BOT_TOKEN, CHAT_ID, THRESHOLD
-
-    pipeline = _load("py" if impl == "py-shared" else impl)
-    if impl == "py-shared":
-        pipeline.share_tls_context()
-    seed = Path(seed_path).read_bytes()
-    cpu_times, wall_times, user, system = [], [], 0.0, 0.0
-    with tempfile.TemporaryDirectory(prefix="burn-bench-", dir=state_dir) as directory:
-        state = os.path.join(directory, "burn_state.json")
-        for rep in range(reps + 1):  # the first one warms up and is not counted
-            Path(state).write_bytes(seed)
-            before = resource.getrusage(resource.RUSAGE_SELF)
-            cpu, wall, code = _timed(
-                lambda: pipeline.run_burn_watch_once(
-                    state_path=state,
-                    threshold=THRESHOLD,
-                    burn_token=BOT_TOKEN,
-                    burn_chat_id=CHAT_ID,
-                )
-            )
-            after = resource.getrusage(resource.RUSAGE_SELF)
-            if code != 0:
-                raise SystemExit(f"watch cycle returned {code}")
-            if rep:
-                cpu_times.append(cpu)
-                wall_times.append(wall)
-                user += after.ru_utime - before.ru_utime
-                system += after.ru_stime - before.ru_stime
-    _report(
-        {
-            "cpu": statistics.median(cpu_times),
-            "user_mean": user / reps,
-            "system_mean": system / reps,
-            "wall": statistics.median(wall_times),
-        }
-    )
-
-
-if __name__ == "__main__":
-    if sys.argv[1:2] != ["cycle"]:
-        raise SystemExit(__doc__)
-    measure_cycle(sys.argv[2], sys.argv[3], int(sys.argv[4]), sys.argv[5])

@@ -7,7 +7,7 @@ CPU time is the whole process's user + system time (time.process_time), so
 work on any helper thread of the HTTP client would count too.
 
     worker.py import   lib|py
-    worker.py cycle    lib|py STATE_SEED REPS STATE_DIR
+    worker.py cycle    lib|py|py-shared STATE_SEED REPS STATE_DIR
     worker.py stages   lib|py STATE_SEED REPS STATE_DIR
     worker.py idle     PAUSE_PATH
 """
@@ -45,7 +45,8 @@ def _report(result: dict[str, Any]) -> None:
 
 
 def _load(impl: str) -> ModuleType:
-    """The pipeline under test, with its chunk pauses turned into no-ops."""
+    """The pipeline under test ("lib", "py", or "py-shared": plain Python with
+    one SSLContext for every HTTPS request), its chunk pauses no-ops."""
     if impl == "lib":
         import corvane_burn_watch.burn_watch as lib
 
@@ -54,6 +55,8 @@ def _load(impl: str) -> ModuleType:
     import pure_python
 
     pure_python.sleep = lambda seconds: None
+    if impl == "py-shared":
+        pure_python.share_tls_context()
     return pure_python
 
 
