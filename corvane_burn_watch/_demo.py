@@ -20,6 +20,8 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
+from ._cli import _number
+
 if TYPE_CHECKING:
     from .simulator.json_document import JsonValue
     from .simulator.telegram_sink import SentMessage
@@ -43,23 +45,13 @@ def _count(text: str) -> int:
     return value
 
 
-def _seconds(text: str) -> float:
-    try:
-        value = float(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a number: {text!r}") from None
-    if not 0 <= value <= 3600:
-        raise argparse.ArgumentTypeError(f"must be between 0 and 3600, not {text!r}")
-    return value
-
-
 def add_demo_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--cycles", type=_count, default=3, help="watch cycles after the snapshot (default: 3)"
     )
     parser.add_argument(
         "--seconds-between",
-        type=_seconds,
+        type=_number(0.0, inclusive=True, maximum=3600.0),
         default=3.0,
         metavar="SECONDS",
         help="wait between two steps (default: 3)",
