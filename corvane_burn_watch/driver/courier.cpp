@@ -59,7 +59,8 @@ Courier::Courier(std::string token, std::string chat_id, const WatchOptions& opt
 
 SendOutcome Courier::attempt(std::string_view text, bool quiet) {
   const telegram::MessageOptions message{options_.message_thread_id, quiet,
-                                         options_.request_deadline_seconds};
+                                         options_.request_deadline_seconds,
+                                         options_.strict_telegram_ok};
   if (!options_.redeliver)
     return telegram::send_message(text, token_, chat_id_, message, settings_);
   try {
