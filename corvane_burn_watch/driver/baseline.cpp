@@ -102,6 +102,13 @@ AbsentKept keep_absent(const BurnMap& stored, const json::Object& absent_since,
     kept.burns.append(member.key, member.value);
     kept.absent_since.append(member.key, first_missed);
   }
+  // The state file holds ids in text order ("1", "10", "2"); the lines name
+  // them in numeric order.
+  const auto numeric = [](const std::string& a, const std::string& b) {
+    return a.size() != b.size() ? a.size() < b.size() : a < b;
+  };
+  std::sort(kept.went_missing.begin(), kept.went_missing.end(), numeric);
+  std::sort(kept.forgotten.begin(), kept.forgotten.end(), numeric);
   return kept;
 }
 
