@@ -182,9 +182,10 @@ def test_unusable_state_file_is_kept_before_it_is_replaced(watch, capfd, content
     assert line.endswith(f": kept as {kept}; starting a new baseline")
 
 
-@pytest.mark.parametrize("service_name", ["data", "telegram"])
 # Under a millisecond is still a deadline (libcurl would read 0 ms as none).
-@pytest.mark.parametrize("deadline", [0.5, 0.0005])
+@pytest.mark.parametrize(
+    ("service_name", "deadline"), [("data", 0.5), ("telegram", 0.5), ("data", 0.0005)]
+)
 def test_request_deadline_ends_a_trickling_answer(watch, capfd, service_name, deadline):
     watch.store({"1": "0.1"})
     watch.serve({1: 0.5})
