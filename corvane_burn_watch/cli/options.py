@@ -16,6 +16,10 @@ if TYPE_CHECKING:
 __all__ = ["check_watch_settings", "thread_id", "watch_options"]
 
 THREAD_ID_VARIABLE = "BURN_TELEGRAM_THREAD_ID"
+# How long a subnet the data service leaves out keeps its last rate in the state
+# file: a week outlasts any outage of the service, and a subnet gone for longer
+# is taken to be gone for good.
+KEEP_ABSENT_DAYS = 7.0
 
 
 def thread_id(environ: Mapping[str, str]) -> str:
@@ -52,4 +56,9 @@ def watch_options(args: argparse.Namespace) -> WatchOptions:
         quiet_startup_table=getattr(args, "quiet_startup_table", False),
         message_thread_id=thread_id(os.environ),
         dry_run=args.dry_run,
+        strict_telegram_ok=True,
+        non_finite_changes=True,
+        keep_absent_days=KEEP_ABSENT_DAYS,
+        check_duplicate_rows=True,
+        one_line_logs=True,
     )
