@@ -15,7 +15,7 @@ EXIT_SIGINT = 130
 
 def main() -> int:
     try:
-        from ._cli import main as run
+        from .cli import main as run
 
         return run()
     except KeyboardInterrupt:
