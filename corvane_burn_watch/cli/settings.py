@@ -75,13 +75,9 @@ def _read_regular_file(variable: str, path: str) -> str:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
     except OSError as error:
         raise SettingsError(f"cannot read {variable} ({path}): {error.strerror}") from None
-    # Looked at before open() wraps it: that would refuse a directory with an
-    # error of its own rather than this one-line message.
-    try:
-        mode = os.fstat(fd).st_mode
-    except OSError as error:
-        os.close(fd)
-        raise SettingsError(f"cannot read {variable} ({path}): {error.strerror}") from None
+    # Looked at before open() wraps it: open() refuses a directory with an
+    # error of its own, not this one-line message.
+    mode = os.fstat(fd).st_mode
     if not stat.S_ISREG(mode):
         os.close(fd)
         raise SettingsError(f"{variable} ({path}) is {_node_kind(mode)}, not a regular file")
