@@ -77,12 +77,15 @@ def start(tmp_path, services):
             WATCHDOG_USEC=watchdog_usec,
         )
         state = str(tmp_path / "state.json")
-        with open(tmp_path / "stderr.txt", "ab") as stderr:
+        with (
+            open(tmp_path / "stdout.txt", "ab") as stdout,
+            open(tmp_path / "stderr.txt", "ab") as stderr,
+        ):
             process = subprocess.Popen(
                 [sys.executable, "-m", "corvane_burn_watch", "run", "--state-file", state, *args],
                 env=env,
                 cwd=tmp_path,
-                stdout=subprocess.DEVNULL,
+                stdout=stdout,
                 stderr=stderr,
             )
         started.append(process)
