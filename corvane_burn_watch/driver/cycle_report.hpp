@@ -3,6 +3,7 @@
 // the same kind as the clock and sleep seams, so that a host can count
 // cycles, export the rates and report its health without the core knowing how.
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -24,7 +25,11 @@ struct CycleReport {
   // "network", "refused" or "not_configured".
   std::vector<std::string> telegram_failures;
   int pending_subnets = 0;  // subnets waiting in the pending file afterwards
-  std::string summary;      // one short line, e.g. for systemd's STATUS=
+  int muted_subnets = 0;    // mutes in force during the pass (with mutes honoured)
+  // Changes the watch rules kept from the chat, by reason: "muted", "ignored"
+  // or "unwatched". Only reasons that occurred are present.
+  std::map<std::string, int> changes_suppressed;
+  std::string summary;  // one short line, e.g. for systemd's STATUS=
 };
 
 // The report is handed over: an observer may keep it (a host's metrics read

@@ -68,7 +68,13 @@ void merge_changes(PendingAlerts& pending, const ChangeList& changes, const Burn
 }
 
 void drop_settled(PendingAlerts& pending, double threshold) {
-  std::erase_if(pending.alerts, [threshold](const PendingAlert& alert) {
+  drop_settled(pending, [threshold](std::string_view) { return threshold; });
+}
+
+void drop_settled(PendingAlerts& pending,
+                  const std::function<double(std::string_view subnet_id)>& threshold_for) {
+  std::erase_if(pending.alerts, [&](const PendingAlert& alert) {
+    const double threshold = threshold_for(alert.subnet_id);
     const auto settled = [&](const std::string& held) {
       return !owner_burn_changed(held, alert.latest, threshold);
     };
