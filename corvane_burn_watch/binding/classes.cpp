@@ -1,6 +1,7 @@
 #include "corvane_burn_watch/binding/classes.hpp"
 
 #include <nanobind/operators.h>
+#include <nanobind/stl/map.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/vector.h>
 
@@ -8,6 +9,7 @@
 #include <utility>
 
 #include "corvane_burn_watch/binding/casters.hpp"
+#include "corvane_burn_watch/binding/seams.hpp"
 #include "corvane_burn_watch/burn_watch.hpp"
 
 namespace corvane_burn_watch::binding {
@@ -48,7 +50,8 @@ void bind_watch_options(nb::module_& m) {
           [](WatchOptions* self, bool skip_bad_rows, bool keep_corrupt_state, bool warn_full_page,
              double request_deadline_seconds, bool redeliver, std::string pending_path,
              double max_retry_after_seconds, double startup_threshold, bool startup_table,
-             bool quiet_startup_table, std::string message_thread_id, bool dry_run) {
+             bool quiet_startup_table, std::string message_thread_id, bool dry_run,
+             WatchRules rules, RulesSourceFn rules_source) {
             new (self) WatchOptions{
                 .skip_bad_rows = skip_bad_rows,
                 .keep_corrupt_state = keep_corrupt_state,
@@ -62,6 +65,8 @@ void bind_watch_options(nb::module_& m) {
                 .quiet_startup_table = quiet_startup_table,
                 .message_thread_id = std::move(message_thread_id),
                 .dry_run = dry_run,
+                .rules = std::move(rules),
+                .rules_source = std::move(rules_source),
             };
           },
           nb::kw_only(), "skip_bad_rows"_a = defaults.skip_bad_rows,
@@ -73,7 +78,8 @@ void bind_watch_options(nb::module_& m) {
           "startup_threshold"_a = defaults.startup_threshold,
           "startup_table"_a = defaults.startup_table,
           "quiet_startup_table"_a = defaults.quiet_startup_table,
-          "message_thread_id"_a = defaults.message_thread_id, "dry_run"_a = defaults.dry_run)
+          "message_thread_id"_a = defaults.message_thread_id, "dry_run"_a = defaults.dry_run,
+          "rules"_a = defaults.rules, "rules_source"_a.none() = nb::none())
       .def_rw("skip_bad_rows", &WatchOptions::skip_bad_rows)
       .def_rw("keep_corrupt_state", &WatchOptions::keep_corrupt_state)
       .def_rw("warn_full_page", &WatchOptions::warn_full_page)
@@ -85,7 +91,8 @@ void bind_watch_options(nb::module_& m) {
       .def_rw("startup_table", &WatchOptions::startup_table)
       .def_rw("quiet_startup_table", &WatchOptions::quiet_startup_table)
       .def_rw("message_thread_id", &WatchOptions::message_thread_id)
-      .def_rw("dry_run", &WatchOptions::dry_run);
+      .def_rw("dry_run", &WatchOptions::dry_run)
+      .def_rw("rules", &WatchOptions::rules);
 }
 
 void bind_cycle_report(nb::module_& m) {
@@ -99,6 +106,8 @@ void bind_cycle_report(nb::module_& m) {
       .def_ro("alerts_sent", &CycleReport::alerts_sent)
       .def_ro("telegram_failures", &CycleReport::telegram_failures)
       .def_ro("pending_subnets", &CycleReport::pending_subnets)
+      .def_ro("muted_subnets", &CycleReport::muted_subnets)
+      .def_ro("changes_suppressed", &CycleReport::changes_suppressed)
       .def_ro("summary", &CycleReport::summary);
 }
 

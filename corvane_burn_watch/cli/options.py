@@ -12,6 +12,7 @@ from . import settings
 
 if TYPE_CHECKING:
     from ..burn_watch import WatchOptions
+    from .rules import RulesSource
 
 __all__ = ["check_watch_settings", "thread_id", "watch_options"]
 
@@ -36,9 +37,11 @@ def check_watch_settings(args: argparse.Namespace, environ: Mapping[str, str]) -
 
 
 def watch_options(args: argparse.Namespace) -> WatchOptions:
-    """The watch options the program runs with: every service feature on."""
+    """The watch options the program runs with: every service feature on, and
+    the rules of the command line and the rules file (asked for at every pass)."""
     from .. import burn_watch
 
+    source: RulesSource | None = getattr(args, "rules_source", None)
     return burn_watch.WatchOptions(
         skip_bad_rows=True,
         keep_corrupt_state=True,
@@ -52,4 +55,6 @@ def watch_options(args: argparse.Namespace) -> WatchOptions:
         quiet_startup_table=getattr(args, "quiet_startup_table", False),
         message_thread_id=thread_id(os.environ),
         dry_run=args.dry_run,
+        rules=source.rules() if source else burn_watch.WatchRules(),
+        rules_source=source,
     )

@@ -91,8 +91,12 @@ Mutes active_mutes(const Mutes& mutes, double now) {
 }
 
 Mutes mute_subnets(const std::string& path, const std::vector<long long>& ids,
-                   std::optional<double> until) {
-  Mutes mutes = active_mutes(load_mutes(path), host::now_seconds());
+                   std::optional<double> seconds) {
+  const double now = host::now_seconds();
+  Mutes mutes = active_mutes(load_mutes(path), now);
+  // Whole seconds, as the file keeps them.
+  std::optional<double> until;
+  if (seconds) until = std::floor(now + *seconds);
   for (long long id : ids) mutes[id] = until;
   save_mutes(path, mutes);
   return mutes;

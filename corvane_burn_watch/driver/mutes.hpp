@@ -23,10 +23,11 @@ void save_mutes(const std::string& path, const Mutes& mutes);
 // The mutes still in force at `now` (POSIX seconds).
 Mutes active_mutes(const Mutes& mutes, double now);
 
-// Mutes `ids` until `until` (nullopt: until unmuted), dropping mutes that
-// have ended; returns the mutes in force afterwards.
+// Mutes `ids` for `seconds` from now by the host's clock (nullopt: until
+// unmuted), dropping mutes that have ended; returns the mutes in force
+// afterwards.
 Mutes mute_subnets(const std::string& path, const std::vector<long long>& ids,
-                   std::optional<double> until);
+                   std::optional<double> seconds);
 // Ends the mutes of `ids` (all of them when `ids` is empty); returns the mutes
 // in force afterwards.
 Mutes unmute_subnets(const std::string& path, const std::vector<long long>& ids);

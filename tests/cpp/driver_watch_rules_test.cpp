@@ -137,7 +137,7 @@ TEST_F(MutesFile, MutesEndAndAreDroppedByTheNextCommand) {
   const std::string file = path("state.json.mutes.json");
   double now = kMidnight;
   cbw::host::set_clock([&] { return now; });
-  cbw::mute_subnets(file, {7, 9}, now + 90);
+  cbw::mute_subnets(file, {7, 9}, 90);
   cbw::mute_subnets(file, {12}, std::nullopt);
   EXPECT_EQ(cbw::load_mutes(file),
             (cbw::Mutes{{7, kMidnight + 90}, {9, kMidnight + 90}, {12, std::nullopt}}));
