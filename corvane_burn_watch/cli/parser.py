@@ -273,7 +273,8 @@ def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
         "--dry-run",
         action="store_true",
         help="do everything but send: each message the chat would get is printed on standard "
-        'output, followed by a line "----"; the state, pending and lock files are not touched',
+        'output, followed by a line "----" ("---- (silent)" in quiet hours); the state, pending, '
+        "told values and lock files are not touched",
     )
     group.add_argument(
         "--no-redeliver",

@@ -53,11 +53,11 @@ def clock() -> Iterator[list[float]]:
         bw._set_clock(None)
 
 
-def run_watch(tmp_path: Path, argv: Sequence[str], steps: Sequence[Step]) -> int:
+def run_watch(tmp_path: Path, argv: Sequence[str], scenario: Sequence[Step]) -> int:
     """``burn-watch run`` with a cycle after each step (the startup table
     comes before the first); the pause file stops it after the last."""
     pause = tmp_path / "pause"
-    remaining = list(steps)
+    remaining = list(scenario)
     slept = [0.0]
 
     def sleep(seconds: float) -> None:
@@ -102,8 +102,22 @@ def table_subnets(sink: TelegramSink) -> list[str]:
     return [line.split(":")[0] for line in tables[0].splitlines()[4:]] if tables else []
 
 
+def steps(*actions: Callable[[], object]) -> Step:
+    """One step made of several actions, in order."""
+
+    def step() -> None:
+        for action in actions:
+            action()
+
+    return step
+
+
 def set_burns(service: FakeDataService, **burns: float) -> Step:
-    return lambda: [service.set_burn(int(k[2:]), v) for k, v in burns.items()] and None
+    def step() -> None:
+        for subnet, burn in burns.items():
+            service.set_burn(int(subnet[2:]), burn)
+
+    return step
 
 
 def metric(text: str, name: str) -> float:
@@ -166,8 +180,8 @@ def test_which_subnets_are_tabled_and_alerted(
         (tmp_path / "rules.toml").write_text(rules)
         argv = [*argv, "--rules", str(tmp_path / "rules.toml")]
     metrics = tmp_path / "watch.prom"
-    steps = [set_burns(service, SN1=0.3, SN3=0.4, SN7=0.5, SN8=0.6)]
-    assert run_watch(tmp_path, [*argv, "--metrics-file", str(metrics)], steps) == 0
+    scenario = [set_burns(service, SN1=0.3, SN3=0.4, SN7=0.5, SN8=0.6)]
+    assert run_watch(tmp_path, [*argv, "--metrics-file", str(metrics)], scenario) == 0
     assert table_subnets(sink) == table
     assert [line.split(":")[0] for lines in alert_lines(sink) for line in lines] == alerts
     text = metrics.read_text()
@@ -230,15 +244,15 @@ def test_drift_meets_pending_alerts(tmp_path, fakes):
     value last told to the latest; once delivered, that is the value told."""
     service, sink = fakes
     refuse = Reply.json('{"ok": false, "error_code": 502, "description": "Bad Gateway"}', 502)
-    steps = [
+    scenario = [
         _creep(service, 1),
         _creep(service, 2),
-        lambda: (_creep(service, 3)(), sink.fail(refuse)),
+        steps(_creep(service, 3), lambda: sink.fail(refuse)),
         _creep(service, 4),
         _creep(service, 5),
         _creep(service, 6),
     ]
-    assert run_watch(tmp_path, ["--compare-to", "alerted"], steps) == 0
+    assert run_watch(tmp_path, ["--compare-to", "alerted"], scenario) == 0
     assert alert_lines(sink) == [["SN1: 0.2000 → 0.2120"], ["SN1: 0.2000 → 0.2160"]]
     # Cycles 5 and 6 measure from 0.2160: 0.2240 is within 0.01 of it.
     assert not (tmp_path / "state.json.pending.json").exists()
@@ -254,23 +268,23 @@ def test_mutes_end_or_are_lifted_while_run_runs(tmp_path, fakes, clock, compare_
     refuse = Reply.json('{"ok": false, "error_code": 502, "description": "Bad Gateway"}', 502)
 
     def mute(*args: str) -> Step:
-        return lambda: main([*args, "--state-file", state]) and None
+        return steps(lambda: main([*args, "--state-file", state]))
 
     def later(seconds: float) -> Step:
         return lambda: clock.__setitem__(0, clock[0] + seconds)
 
-    steps = [
+    scenario = [
         # SN4's alert does not arrive and waits as pending ...
-        lambda: (set_burns(service, SN4=0.5)(), sink.fail(refuse)),
+        steps(set_burns(service, SN4=0.5), lambda: sink.fail(refuse)),
         # ... until SN4 is muted: its line is dropped.
-        lambda: (mute("mute", "1", "4", "--for", "90s")(), set_burns(service, SN1=0.4)()),
-        lambda: (later(120)(), set_burns(service, SN1=0.5)()),  # the mute of 1 has ended
-        lambda: (mute("mute", "2")(), set_burns(service, SN2=0.6)()),
-        lambda: (mute("unmute", "2")(), set_burns(service, SN2=0.7)()),
+        steps(mute("mute", "1", "4", "--for", "90s"), set_burns(service, SN1=0.4)),
+        steps(later(120), set_burns(service, SN1=0.5)),  # the mute of 1 has ended
+        steps(mute("mute", "2"), set_burns(service, SN2=0.6)),
+        steps(mute("unmute", "2"), set_burns(service, SN2=0.7)),
     ]
     metrics = tmp_path / "watch.prom"
     argv = ["--compare-to", compare_to, "--metrics-file", str(metrics)]
-    assert run_watch(tmp_path, argv, steps) == 0
+    assert run_watch(tmp_path, argv, scenario) == 0
     # Alerting resumes from the rate when the mute ended.
     assert alert_lines(sink) == [
         ["SN4: 0.2000 → 0.5000"],
@@ -338,14 +352,14 @@ def test_rules_file_is_read_at_every_cycle(tmp_path, fakes, capfd, bad_edit, war
     service, sink = fakes
     rules = tmp_path / "rules.toml"
     rules.write_text("subnets = [1]\n")
-    steps = [
+    scenario = [
         set_burns(service, SN1=0.3, SN3=0.3),
-        lambda: (rules.write_text("subnets = [3]\n"), set_burns(service, SN1=0.4, SN3=0.4)()),
-        lambda: (rules.write_text(bad_edit), set_burns(service, SN1=0.5, SN3=0.5)()),
+        steps(lambda: rules.write_text("subnets = [3]\n"), set_burns(service, SN1=0.4, SN3=0.4)),
+        steps(lambda: rules.write_text(bad_edit), set_burns(service, SN1=0.5, SN3=0.5)),
         set_burns(service, SN1=0.6, SN3=0.6),
-        lambda: (rules.write_text("subnets = [1]\n"), set_burns(service, SN1=0.7, SN3=0.7)()),
+        steps(lambda: rules.write_text("subnets = [1]\n"), set_burns(service, SN1=0.7, SN3=0.7)),
     ]
-    assert run_watch(tmp_path, ["--rules", str(rules)], steps) == 0
+    assert run_watch(tmp_path, ["--rules", str(rules)], scenario) == 0
     assert alert_lines(sink) == [
         ["SN1: 0.2000 → 0.3000"],
         ["SN3: 0.3000 → 0.4000"],

@@ -71,9 +71,6 @@ def add_mute_commands(
     for parser in (mute, unmute, mutes):
         add_state_file(parser)
         _add_mutes_file(parser)
-        parser.add_argument(
-            "--log-format", choices=logs.FORMATS, default="plain", help=argparse.SUPPRESS
-        )
 
 
 def _until(end: float | None) -> str:
