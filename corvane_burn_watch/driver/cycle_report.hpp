@@ -25,7 +25,12 @@ struct CycleReport {
   // "network", "refused" or "not_configured".
   std::vector<std::string> telegram_failures;
   int pending_subnets = 0;  // subnets waiting in the pending file afterwards
-  int muted_subnets = 0;    // mutes in force during the pass (with mutes honoured)
+  // Whether the pass moved anything forward: it stored the fetched rates (or,
+  // in a dry run, would have) or got a message to the chat. A pass that ends
+  // with neither (a failed fetch, every send refused or rate limited) made
+  // none, and one after another means the watch is stuck.
+  bool progressed = false;
+  int muted_subnets = 0;  // mutes in force during the pass (with mutes honoured)
   // Changes the watch rules kept from the chat, by reason: "muted", "ignored"
   // or "unwatched". Only reasons that occurred are present.
   std::map<std::string, int> changes_suppressed;

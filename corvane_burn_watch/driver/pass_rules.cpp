@@ -4,12 +4,13 @@
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/driver/baseline.hpp"
 
 namespace corvane_burn_watch::driver {
 
 PassRules::PassRules(const WatchOptions& options, const std::string& state_path, double threshold,
                      PassRecord& record)
-    : rules_(options.rules) {
+    : rules_(options.rules), changes_(change_rules(options)) {
   if (options.rules_source) {
     RulesUpdate update = options.rules_source();
     if (!update.warning.empty()) host::log(host::LogLevel::warning, update.warning);
@@ -60,8 +61,8 @@ ChangeList PassRules::changes(const BurnMap& base, const BurnMap& current,
   // more than minus infinity: diff_burns gives every candidate, each then
   // measured with its own threshold.
   const bool own = !rules_.subnet_thresholds.empty();
-  ChangeList all =
-      diff_burns(base, current, own ? -std::numeric_limits<double>::infinity() : threshold_);
+  ChangeList all = burns::diff_burns(
+      base, current, own ? -std::numeric_limits<double>::infinity() : threshold_, changes_);
   ChangeList kept;
   kept.reserve(all.size());
   for (ChangeTriple& change : all) {

@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/burns/change_rules.hpp"
 #include "corvane_burn_watch/driver/mutes.hpp"
 #include "corvane_burn_watch/driver/pass_record.hpp"
 #include "corvane_burn_watch/driver/pending_alerts.hpp"
@@ -44,6 +45,7 @@ class PassRules {
   WatchRules rules_;
   double threshold_;
   Mutes mutes_;  // those in force at the start of the pass
+  burns::ChangeRules changes_;
 };
 
 // Drops the pending lines of subnets whose changes the rules keep from the

@@ -48,9 +48,11 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
   std::optional<PendingFile> file;
   std::optional<ToldFile> told;
   PendingAlerts pending;
-  if (!options.redeliver && !options.keep_corrupt_state && !rules.drift()) {
+  if (!options.redeliver && !options.keep_corrupt_state && options.keep_absent_days <= 0 &&
+      !rules.drift()) {
     // The baseline replaces whatever the file held; nothing is read or compared.
     if (!options.dry_run) save_burn_state(args.state_path, current, fetched->updated_at);
+    record.count_state_saved();
   } else {
     Baseline baseline(args.state_path, options);
     if (rules.drift())
@@ -74,8 +76,11 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
       told->store();
     }
     baseline.replace(current, fetched->updated_at);
+    record.count_state_saved();
     if (file) {
-      drop_settled(pending, [&](std::string_view id) { return rules.threshold_for(id); });
+      drop_settled(
+          pending, [&](std::string_view id) { return rules.threshold_for(id); },
+          change_rules(options));
       file->store(pending);
       record.set_pending(pending.alerts.size());
     }
@@ -130,6 +135,7 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
 
 int run_burn_startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options) {
   require_sendable_credentials(args.burn_token, args.burn_chat_id);  // before the fetch
+  const host::OneLineLogs one_line(options.one_line_logs);
   return driver::observed_pass("startup", [&](driver::PassRecord& record) {
     return driver::startup_snapshot(args, options, record);
   });

@@ -20,7 +20,6 @@ namespace driver {
 
 namespace {
 
-// Saves the state as the plain cycle does, then alerts this pass's changes.
 // What one pass works with beyond the plain cycle: its rules, and the told
 // values when it measures drift.
 struct PassContext {
@@ -28,12 +27,15 @@ struct PassContext {
   ToldFile* told;  // nullptr: changes are measured from the previous pass
 };
 
+// Saves the state as the plain cycle does, then alerts this pass's changes.
+
 int alert_once(const WatchOnceArgs& args, const WatchOptions& options, PassRecord& record,
                Baseline& baseline, const BurnMap& current, const FetchedRows& fetched,
                const ChangeList& changes, const PassContext& pass) {
   // Saved before anything is sent, so a change whose alert fails to arrive is
   // not reported a second time (with drift it is: the chat was not told).
   baseline.replace(current, fetched.updated_at);
+  record.count_state_saved();
   if (pass.told) pass.told->store();
   if (changes.empty()) return 0;
 
@@ -70,8 +72,11 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
   drop_suppressed(pending, pass.rules);
   file.store(pending);
   baseline.replace(current, fetched.updated_at);
+  record.count_state_saved();
   if (pass.told) pass.told->store();
-  drop_settled(pending, [&](std::string_view id) { return pass.rules.threshold_for(id); });
+  drop_settled(
+      pending, [&](std::string_view id) { return pass.rules.threshold_for(id); },
+      change_rules(options));
   file.store(pending);
   record.set_pending(pending.alerts.size());
   if (pending.alerts.empty()) return 0;
@@ -117,6 +122,7 @@ int run_burn_watch_once(const WatchOnceArgs& args, const WatchOptions& options) 
   // Refused before the fetch: found only at the send, after the save, the
   // changes would be lost.
   require_sendable_credentials(args.burn_token, args.burn_chat_id);
+  const host::OneLineLogs one_line(options.one_line_logs);
   return driver::observed_pass("cycle", [&](driver::PassRecord& record) {
     return driver::watch_cycle(args, options, record);
   });
