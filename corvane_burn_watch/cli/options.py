@@ -61,6 +61,12 @@ def check_own_files(args: argparse.Namespace, state_file: str) -> None:
         )
     if args.metrics_file is not None:
         files.append(settings.OwnFile("metrics file", args.metrics_file))
+    if hasattr(args, "told_file"):
+        # Replaced atomically as the state file is; the watch only reads the mutes.
+        told = args.told_file or Path(state_file + ".told.json")
+        mutes = args.mutes_file or Path(state_file + ".mutes.json")
+        files.append(settings.OwnFile("told values file", told, link_allowed=True))
+        files.append(settings.OwnFile("mutes file", mutes, link_allowed=True, written=False))
     settings.check_own_files(files)
 
 

@@ -385,6 +385,7 @@ def test_rules_file_is_read_at_every_cycle(tmp_path, fakes, capfd, bad_edit, war
         (["--compare-to", "first"], None, "argument --compare-to: must be"),
         (["--quiet-hours", "22-07"], None, "argument --quiet-hours: "),
         (["--timezone", "Mars/Base"], None, "argument --timezone: 'Mars/Base' is not a known"),
+        (["--told-file", "{tmp}/state.json"], None, "told values file {tmp}/state.json is the"),
         ([], "threshold = 0.1\nsubnets = [1,\n", "rules.toml: line "),
         ([], "threshold = 0.1\nwatch = [1]\n", "rules.toml: line 2: unknown key 'watch'"),
         ([], "quiet_hours = '25:00-07:00'\n", "rules.toml: line 1: quiet_hours "),
@@ -396,10 +397,11 @@ def test_bad_rules_exit_2_naming_them(tmp_path, fakes, capfd, argv, rules, messa
     if rules is not None:
         (tmp_path / "rules.toml").write_text(rules)
         argv = [*argv, "--rules", str(tmp_path / "rules.toml")]
+    argv = [arg.replace("{tmp}", str(tmp_path)) for arg in argv]
     assert main(["once", "--state-file", str(tmp_path / "state.json"), *argv]) == 2
     err = capfd.readouterr().err
     assert err.startswith("burn-watch: error: ") and err.count("\n") == 1
-    assert message in err
+    assert message.replace("{tmp}", str(tmp_path)) in err
     assert service.requests == [] and sink.messages == []
 
 
