@@ -14,10 +14,18 @@ from typing import Protocol
 
 from . import logs
 
-__all__ = ["TELEGRAM_FAILURE_REASONS", "CycleReport", "fan_out", "observing_cycles"]
+__all__ = [
+    "SUPPRESSION_REASONS",
+    "TELEGRAM_FAILURE_REASONS",
+    "CycleReport",
+    "fan_out",
+    "observing_cycles",
+]
 
 # Why a message did not reach the chat, as a report names it.
 TELEGRAM_FAILURE_REASONS = ("rate_limited", "server_error", "network", "refused", "not_configured")
+# Why the watch rules kept a change from the chat (CycleReport.changes_suppressed).
+SUPPRESSION_REASONS = ("muted", "ignored", "unwatched")
 
 
 class CycleReport(Protocol):
@@ -41,6 +49,10 @@ class CycleReport(Protocol):
     def telegram_failures(self) -> Sequence[str]: ...  # TELEGRAM_FAILURE_REASONS
     @property
     def pending_subnets(self) -> int: ...
+    @property
+    def muted_subnets(self) -> int: ...
+    @property
+    def changes_suppressed(self) -> Mapping[str, int]: ...  # SUPPRESSION_REASONS -> count
     @property
     def summary(self) -> str: ...  # one line
 
