@@ -20,8 +20,8 @@ bool exists(const std::string& path) {
 
 }  // namespace
 
-std::string corrupt_copy_path(const std::string& path, double posix_seconds) {
-  std::string stamp = host::format_utc_timestamp(posix_seconds);  // 2026-03-01T12:00:00Z
+std::string corrupt_copy_path(const std::string& path, std::string_view updated_at) {
+  std::string stamp(updated_at);  // 2026-03-01T12:00:00Z
   stamp.erase(
       std::remove_if(stamp.begin(), stamp.end(), [](char c) { return c == '-' || c == ':'; }),
       stamp.end());
@@ -53,7 +53,7 @@ void Baseline::replace(const BurnMap& current, const std::string& updated_at) {
                     "burn state file " + path_ + " " + stored_.unusable +
                         ": not replacing it, as no copy of it can be kept",
                     path_);
-    const std::string copy = corrupt_copy_path(path_, host::now_seconds());
+    const std::string copy = corrupt_copy_path(path_, updated_at);
     burns::replace_file_atomically(copy, stored_.content);
     host::log(host::LogLevel::warning, "burn state file " + path_ + " " + stored_.unusable +
                                            ": kept as " + copy + "; starting a new baseline");

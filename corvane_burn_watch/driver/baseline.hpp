@@ -3,6 +3,7 @@
 // then the new map in its place, with the options of a long-running watch
 // (keep an unusable file, write nothing in a dry run).
 #include <string>
+#include <string_view>
 
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/burns/state_file.hpp"
@@ -20,7 +21,7 @@ class Baseline {
   const BurnMap& burns() const { return stored_.burns; }
 
   // Saves `current` as the new state (nothing in a dry run). An unusable file
-  // is first kept as "<path>.corrupt-<UTC time>", with a warning line; one
+  // is first kept as "<path>.corrupt-<updated_at>", with a warning line; one
   // that could not be read is never replaced (OsError).
   void replace(const BurnMap& current, const std::string& updated_at);
 
@@ -30,8 +31,8 @@ class Baseline {
   burns::StoredState stored_;
 };
 
-// "<path>.corrupt-20260301T120000Z" for the given time, with "-2", "-3", ...
-// added when that name is taken.
-std::string corrupt_copy_path(const std::string& path, double posix_seconds);
+// "<path>.corrupt-20260301T120000Z" for the pass's UTC timestamp text
+// ("2026-03-01T12:00:00Z"), with "-2", "-3", ... added when that name is taken.
+std::string corrupt_copy_path(const std::string& path, std::string_view updated_at);
 
 }  // namespace corvane_burn_watch::driver

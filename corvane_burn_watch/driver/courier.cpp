@@ -6,6 +6,7 @@
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/http/redact.hpp"
+#include "corvane_burn_watch/telegram/message_fit.hpp"
 
 namespace corvane_burn_watch::driver {
 namespace {
@@ -103,13 +104,13 @@ SendOutcome Courier::send(std::string_view text, bool quiet) {
 }
 
 TextDelivery Courier::send_text(std::string_view text, bool quiet) {
-  const std::vector<std::string> chunks = chunk_text(text);
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
+  const std::vector<std::string> messages = telegram::text_messages(text);
+  for (std::size_t i = 0; i < messages.size(); ++i) {
     if (i > 0) host::sleep_for(telegram::PAUSE_BETWEEN_MESSAGES);
-    SendOutcome outcome = send(telegram::numbered_message(chunks[i], i + 1, chunks.size()), quiet);
+    SendOutcome outcome = send(messages[i], quiet);
     if (!outcome.delivered()) return {std::move(outcome), i};
   }
-  return {{}, chunks.size()};
+  return {{}, messages.size()};
 }
 
 DeliveryFailure delivery_failure(std::string_view what, const SendOutcome& outcome,

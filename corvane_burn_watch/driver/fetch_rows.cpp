@@ -18,6 +18,7 @@ bool is_fetch_failure(const json::Value& data) {
 }
 
 std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
+                                             std::string updated_at,
                                              const std::optional<Settings>& settings,
                                              const WatchOptions& options) {
   const std::optional<std::string> auth = settings ? orbisca_auth(*settings) : orbisca_auth();
@@ -26,8 +27,6 @@ std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
               "orbisca API not available (must be bundled in package defaults)");
     return std::nullopt;
   }
-  // Taken once, before the fetch: the state file and the message share it.
-  std::string updated_at = host::utc_timestamp_text();
   SubnetFetch fetched = corvane_burn_watch::fetch_subnet_rows(
       *auth, settings, RequestLimits{options.request_deadline_seconds});
   if (SubnetRows* rows = std::get_if<SubnetRows>(&fetched)) {

@@ -22,13 +22,15 @@ struct FetchedRows {
 // is present and true.
 bool is_fetch_failure(const json::Value& data);
 
-// Runs the opening steps. Returns nullopt after writing its own log line when
+// Runs the opening steps, `updated_at` being the pass's UTC timestamp text
+// (taken once per pass, before the fetch). Returns nullopt after writing its own log line when
 // there is no API key, or when the fetch fails (that line is
 // `failure_prefix` + the result as one-line JSON). Throws TypeError when the
 // fetch result is neither a failure mapping nor a list of objects. The
 // options bound each request, warn of a full page and leave out rows whose
 // "netuid" is no whole number.
 std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
+                                             std::string updated_at,
                                              const std::optional<Settings>& settings,
                                              const WatchOptions& options);
 

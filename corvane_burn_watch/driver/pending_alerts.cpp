@@ -146,7 +146,7 @@ std::string pending_file_path(const std::string& state_path, const WatchOptions&
   return options.pending_path.empty() ? state_path + ".pending.json" : options.pending_path;
 }
 
-PendingAlerts PendingFile::load() {
+PendingAlerts PendingFile::load(std::string_view updated_at) {
   burns::JsonFile file = burns::read_json_file(path_);
   if (file.status == burns::JsonFile::Status::missing) return *(on_disk_ = PendingAlerts{});
   if (file.status == burns::JsonFile::Status::parsed)
@@ -161,7 +161,7 @@ PendingAlerts PendingFile::load() {
     host::log(host::LogLevel::warning, "pending alerts file " + path_ + " " + why + ": ignored");
     return {};
   }
-  const std::string copy = corrupt_copy_path(path_, host::now_seconds());
+  const std::string copy = corrupt_copy_path(path_, updated_at);
   burns::replace_file_atomically(copy, file.content);
   host::log(host::LogLevel::warning,
             "pending alerts file " + path_ + " " + why + ": kept as " + copy + "; starting afresh");

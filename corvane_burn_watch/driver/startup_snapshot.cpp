@@ -23,7 +23,7 @@ namespace {
 int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options,
                      PassRecord& record) {
   std::optional<FetchedRows> fetched =
-      fetch_subnet_rows("startup fetch failed: ", args.settings, options);
+      fetch_subnet_rows("startup fetch failed: ", record.updated_at(), args.settings, options);
   if (!fetched) {
     record.set_problem("fetch failed");
     return 1;
@@ -47,7 +47,7 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
                                                           : diff_burns(baseline.burns(), current,
                                                                        options.startup_threshold);
       file.emplace(pending_file_path(args.state_path, options), options.dry_run);
-      pending = file->load();
+      pending = file->load(fetched->updated_at);
       chat = chat_for_pass(pending, args.burn_chat_id);
       merge_changes(pending, changes, current);
       file->store(pending);

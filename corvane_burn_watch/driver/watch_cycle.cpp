@@ -48,7 +48,7 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
                           PassRecord& record, Baseline& baseline, const BurnMap& current,
                           const FetchedRows& fetched, const ChangeList& changes) {
   PendingFile file(pending_file_path(args.state_path, options), options.dry_run);
-  PendingAlerts pending = file.load();
+  PendingAlerts pending = file.load(fetched.updated_at);
   const std::string chat = chat_for_pass(pending, args.burn_chat_id);
   merge_changes(pending, changes, current);
   file.store(pending);
@@ -67,7 +67,8 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
 }
 
 int watch_cycle(const WatchOnceArgs& args, const WatchOptions& options, PassRecord& record) {
-  std::optional<FetchedRows> fetched = fetch_subnet_rows("fetch failed: ", args.settings, options);
+  std::optional<FetchedRows> fetched =
+      fetch_subnet_rows("fetch failed: ", record.updated_at(), args.settings, options);
   if (!fetched) {
     record.set_problem("fetch failed");
     return 1;

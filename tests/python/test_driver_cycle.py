@@ -103,6 +103,24 @@ def test_change_sends_one_alert_after_saving(watch, capfd):
     assert watch.saved() == {"3": "0.5", "7": "0.25"}
 
 
+@pytest.mark.parametrize("operation", ["once", "snapshot"])
+def test_wall_clock_is_read_once_per_pass(watch, operation):
+    readings: list[float] = []
+
+    def ticking() -> float:  # one second later at every reading
+        readings.append(CLOCK + len(readings))
+        return readings[-1]
+
+    watch.store({"7": "0.1"})
+    watch.serve({7: 0.25})
+    bw._set_clock(ticking)
+    assert getattr(watch, operation)() == 0
+    (message,) = watch.sink.messages
+    assert (message.text or "").split("\n")[1] == f"{UPDATED_AT} UTC"
+    assert json.loads(watch.state.read_text())["updated_at_utc"] == UPDATED_AT
+    assert len(readings) == 1
+
+
 def test_state_is_saved_before_the_alert_goes_out(watch):
     watch.store({"1": "0.1"})
     watch.serve({1: 0.2})
