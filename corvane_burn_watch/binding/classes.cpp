@@ -74,6 +74,10 @@ void bind_watch_options(nb::module_& m) {
           "startup_table"_a = defaults.startup_table,
           "quiet_startup_table"_a = defaults.quiet_startup_table,
           "message_thread_id"_a = defaults.message_thread_id, "dry_run"_a = defaults.dry_run)
+      .def_static("service", &WatchOptions::service,
+                  "The options of the long-running service, which burn-watch's commands and its "
+                  "demo start from: every service feature on, requests bounded by 300 s, at most "
+                  "60 s of rate limit waited out per pass.")
       .def_rw("skip_bad_rows", &WatchOptions::skip_bad_rows)
       .def_rw("keep_corrupt_state", &WatchOptions::keep_corrupt_state)
       .def_rw("warn_full_page", &WatchOptions::warn_full_page)

@@ -13,7 +13,7 @@ from . import settings
 if TYPE_CHECKING:
     from ..burn_watch import WatchOptions
 
-__all__ = ["check_watch_settings", "thread_id", "watch_options"]
+__all__ = ["check_watch_settings", "service_options", "thread_id", "watch_options"]
 
 THREAD_ID_VARIABLE = "BURN_TELEGRAM_THREAD_ID"
 
@@ -35,21 +35,29 @@ def check_watch_settings(args: argparse.Namespace, environ: Mapping[str, str]) -
         )
 
 
-def watch_options(args: argparse.Namespace) -> WatchOptions:
-    """The watch options the program runs with: every service feature on."""
+def service_options(threshold: float) -> WatchOptions:
+    """The service preset as every command and the demo run it: what changed
+    while the watch was stopped is judged by the watch's own threshold."""
     from .. import burn_watch
 
-    return burn_watch.WatchOptions(
-        skip_bad_rows=True,
-        keep_corrupt_state=True,
-        warn_full_page=True,
-        request_deadline_seconds=args.request_deadline,
-        redeliver=not args.no_redeliver,
-        pending_path="" if args.pending_file is None else str(args.pending_file),
-        max_retry_after_seconds=args.max_retry_after,
-        startup_threshold=getattr(args, "threshold", 0.0),
-        startup_table=not getattr(args, "no_startup_table", False),
-        quiet_startup_table=getattr(args, "quiet_startup_table", False),
-        message_thread_id=thread_id(os.environ),
-        dry_run=args.dry_run,
-    )
+    options = burn_watch.WatchOptions.service()
+    options.startup_threshold = threshold
+    return options
+
+
+def watch_options(args: argparse.Namespace) -> WatchOptions:
+    """The service preset, with what the command line and the environment set."""
+    options = service_options(getattr(args, "threshold", 0.0))
+    if args.request_deadline is not None:
+        options.request_deadline_seconds = args.request_deadline
+    if args.max_retry_after is not None:
+        options.max_retry_after_seconds = args.max_retry_after
+    if args.no_redeliver:
+        options.redeliver = False
+    if args.pending_file is not None:
+        options.pending_path = str(args.pending_file)
+    options.startup_table = not getattr(args, "no_startup_table", False)
+    options.quiet_startup_table = getattr(args, "quiet_startup_table", False)
+    options.message_thread_id = thread_id(os.environ)
+    options.dry_run = args.dry_run
+    return options

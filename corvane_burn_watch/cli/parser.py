@@ -281,7 +281,6 @@ def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
     group.add_argument(
         "--max-retry-after",
         type=number(0.0, inclusive=True),
-        default=60.0,
         metavar="SECONDS",
         help="when Telegram asks to wait (429), wait and send again as long as a cycle waits "
         "no more than this in all; else the alert waits for the next cycle (default: 60)",
@@ -289,7 +288,6 @@ def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
     group.add_argument(
         "--request-deadline",
         type=number(0.0, inclusive=False),
-        default=300.0,
         metavar="SECONDS",
         help="longest time any one request to the data service or Telegram may take, "
         "connecting included; a slower one fails as a network failure does (default: 300)",

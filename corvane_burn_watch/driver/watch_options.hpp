@@ -2,7 +2,8 @@
 // What a long-running watch asks of the driver beyond one plain pass. Every
 // driver operation takes this record; left at its defaults it changes
 // nothing, and the operations behave exactly as they do without it. The
-// burn-watch program turns the service features on.
+// service preset (service()) turns the service features on; the burn-watch
+// program's commands and its demo all start from it.
 #include <string>
 
 namespace corvane_burn_watch {
@@ -61,6 +62,23 @@ struct WatchOptions {
   // (each followed by a line "----") instead of being sent, and neither the
   // state file nor the pending alerts file is written.
   bool dry_run = false;
+
+  // The long-running service: rows, state file and delivery guarded, every
+  // request bounded by 300 s, at most 60 s of Telegram's rate limit waited
+  // out per pass. A host sets what is its own to set (pending file, startup
+  // threshold, forum topic, table, dry run) on top.
+  static WatchOptions service();
 };
+
+inline WatchOptions WatchOptions::service() {
+  return {
+      .skip_bad_rows = true,
+      .keep_corrupt_state = true,
+      .warn_full_page = true,
+      .request_deadline_seconds = 300,
+      .redeliver = true,
+      .max_retry_after_seconds = 60,
+  };
+}
 
 }  // namespace corvane_burn_watch
