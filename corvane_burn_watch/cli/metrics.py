@@ -25,6 +25,7 @@ import tempfile
 import threading
 from collections.abc import Iterable, Mapping
 from pathlib import Path
+from typing import TYPE_CHECKING
 
 from prometheus_client import CollectorRegistry, Counter, Gauge, Histogram, generate_latest
 from prometheus_client.core import GaugeMetricFamily, Metric
@@ -32,8 +33,11 @@ from prometheus_client.exposition import start_http_server
 from prometheus_client.registry import Collector
 
 from . import logs
-from .reports import TELEGRAM_FAILURE_REASONS, Consumer, CycleReport
+from .reports import TELEGRAM_FAILURE_REASONS, Consumer
 from .settings import SettingsError
+
+if TYPE_CHECKING:
+    from ..burn_watch import CycleReport
 
 __all__ = ["MetricsFile", "MetricsServer", "WatchMetrics", "open_metrics", "write_atomically"]
 

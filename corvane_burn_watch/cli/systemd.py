@@ -16,8 +16,10 @@ import os
 import socket
 import time
 from collections.abc import Iterator, Mapping
+from typing import TYPE_CHECKING
 
-from .reports import CycleReport
+if TYPE_CHECKING:
+    from ..burn_watch import CycleReport
 
 __all__ = ["Notifier"]
 

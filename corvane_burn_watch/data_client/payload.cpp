@@ -13,7 +13,7 @@ namespace {
 json::Value success_payload(const std::string& body, const json::RowProjection* rows) {
   json::Value decoded;
   try {
-    decoded = rows ? json::parse_held(body, *rows) : json::parse_held(body);
+    decoded = rows ? json::parse(body, *rows) : json::parse(body);
   } catch (const json::SyntaxError& e) {
     return json::Object{{"parse_error", e.what()},
                         {"raw", std::string(utf8::prefix(body, RAW_PREFIX_LENGTH))}};
@@ -26,7 +26,7 @@ json::Value success_payload(const std::string& body, const json::RowProjection* 
 json::Value error_payload(const http::Response& response) {
   json::Object payload;
   try {
-    json::Value decoded = json::parse_held(response.body);
+    json::Value decoded = json::parse(response.body);
     json::Object* object = decoded.as_object();
     if (object == nullptr)
       throw ValueError("error body of HTTP " + std::to_string(response.status) +

@@ -17,18 +17,18 @@ bool is_fetch_failure(const json::Value& data) {
   return error != nullptr && error->truthy();
 }
 
-std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
-                                             std::string updated_at,
-                                             const std::optional<Settings>& settings,
-                                             const WatchOptions& options) {
+std::optional<FetchedRows> fetch_watched_rows(std::string_view failure_prefix,
+                                              std::string updated_at,
+                                              const std::optional<Settings>& settings,
+                                              const WatchOptions& options) {
   const std::optional<std::string> auth = settings ? orbisca_auth(*settings) : orbisca_auth();
   if (!auth || auth->empty()) {
     host::log(host::LogLevel::error,
               "orbisca API not available (must be bundled in package defaults)");
     return std::nullopt;
   }
-  SubnetFetch fetched = corvane_burn_watch::fetch_subnet_rows(
-      *auth, settings, RequestLimits{options.request_deadline_seconds});
+  SubnetFetch fetched =
+      fetch_subnet_rows(*auth, settings, RequestLimits{options.request_deadline_seconds});
   if (SubnetRows* rows = std::get_if<SubnetRows>(&fetched)) {
     if (options.warn_full_page) warn_if_page_full(rows->size());
     if (!options.skip_bad_rows) return FetchedRows{std::move(updated_at), std::move(*rows)};

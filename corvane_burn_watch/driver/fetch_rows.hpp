@@ -29,9 +29,9 @@ bool is_fetch_failure(const json::Value& data);
 // fetch result is neither a failure mapping nor a list of objects. The
 // options bound each request, warn of a full page and leave out rows whose
 // "netuid" is no whole number.
-std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
-                                             std::string updated_at,
-                                             const std::optional<Settings>& settings,
-                                             const WatchOptions& options);
+std::optional<FetchedRows> fetch_watched_rows(std::string_view failure_prefix,
+                                              std::string updated_at,
+                                              const std::optional<Settings>& settings,
+                                              const WatchOptions& options);
 
 }  // namespace corvane_burn_watch::driver

@@ -23,7 +23,7 @@ namespace {
 int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options,
                      PassRecord& record) {
   std::optional<FetchedRows> fetched =
-      fetch_subnet_rows("startup fetch failed: ", record.updated_at(), args.settings, options);
+      fetch_watched_rows("startup fetch failed: ", record.updated_at(), args.settings, options);
   if (!fetched) {
     record.set_problem("fetch failed");
     return 1;

@@ -68,7 +68,7 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
 
 int watch_cycle(const WatchOnceArgs& args, const WatchOptions& options, PassRecord& record) {
   std::optional<FetchedRows> fetched =
-      fetch_subnet_rows("fetch failed: ", record.updated_at(), args.settings, options);
+      fetch_watched_rows("fetch failed: ", record.updated_at(), args.settings, options);
   if (!fetched) {
     record.set_problem("fetch failed");
     return 1;

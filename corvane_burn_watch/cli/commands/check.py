@@ -167,8 +167,8 @@ def run_checks(
     """Runs every check, writing a line as each finishes: 0 when all pass, else 1."""
     checks: list[Callable[[], Check]] = [
         lambda: check_data_service(creds.service.api_key or ""),
-        lambda: check_telegram_bot(creds.telegram_token, creds.service),
-        lambda: check_telegram_chat(creds.telegram_token, creds.telegram_chat_id, creds.service),
+        lambda: check_telegram_bot(creds.burn_token, creds.service),
+        lambda: check_telegram_chat(creds.burn_token, creds.burn_chat_id, creds.service),
         lambda: check_state_file(state_file, may_create_folder=may_create_folder),
     ]
     failed = 0
@@ -188,7 +188,7 @@ def command(args: argparse.Namespace, creds: Credentials) -> int:
         path, may_create = default_state_file(os.environ), True
     else:
         path, may_create = args.state_file, False
-    secrets = (creds.service.api_key or "", creds.telegram_token)
+    secrets = (creds.service.api_key or "", creds.burn_token)
 
     def write(line: str) -> None:
         print(line, flush=True)

@@ -48,8 +48,8 @@ def _watch(args: argparse.Namespace, state_file: str, creds: Credentials, pause:
         + (f"pause file {pause}" if pause else "no pause file")
     )
     telegram: ChatArguments = {
-        "burn_token": creds.telegram_token,
-        "burn_chat_id": creds.telegram_chat_id,
+        "burn_token": creds.burn_token,
+        "burn_chat_id": creds.burn_chat_id,
     }
     options = watch_options(args)
     try:
