@@ -59,12 +59,13 @@ json::Object request_headers(std::string_view auth) {
 
 json::Value http_get_json(std::string_view path, const json::Object& params,
                           std::string_view auth) {
-  return data_client::get_json(path, params, auth, {}, {}, nullptr);
+  return data_client::get_json(path, params, auth, {}, {}, nullptr).payload;
 }
 
-json::Value data_client::get_json(std::string_view path, const json::Object& params,
-                                  std::string_view auth, const SettingsSource& source,
-                                  const RequestLimits& limits, const json::RowProjection* rows) {
+data_client::Answer data_client::get_json(std::string_view path, const json::Object& params,
+                                          std::string_view auth, const SettingsSource& source,
+                                          const RequestLimits& limits,
+                                          const json::RowProjection* rows) {
   const Settings settings = source.get();  // read now, once for this request
   http::require_no_control_characters(auth, "the data service key (ORBISCA_API_KEY)");
   http::require_no_control_characters(settings.user_agent.value_or(""),
@@ -81,7 +82,7 @@ json::Value data_client::get_json(std::string_view path, const json::Object& par
   // surrogate has none of.
   utf8::require_encodable(request.url);
   for (const auto& [name, value] : request.headers) utf8::require_encodable(value);
-  return data_client::payload_from_response(http::perform(request), rows);
+  return data_client::answer_from_response(http::perform(request), rows);
 }
 
 }  // namespace corvane_burn_watch

@@ -3,19 +3,11 @@
 #include <utility>
 #include <variant>
 
-#include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
 #include "corvane_burn_watch/driver/row_checks.hpp"
 
 namespace corvane_burn_watch::driver {
-
-bool is_fetch_failure(const json::Value& data) {
-  const json::Object* object = data.as_object();
-  if (object == nullptr) return false;
-  const json::Value* error = object->find("error");
-  return error != nullptr && error->truthy();
-}
 
 std::optional<FetchedRows> fetch_watched_rows(std::string_view failure_prefix,
                                               std::string updated_at,
@@ -37,11 +29,9 @@ std::optional<FetchedRows> fetch_watched_rows(std::string_view failure_prefix,
       host::log(host::LogLevel::warning, left_out_rows_line(split.left_out));
     return FetchedRows{std::move(updated_at), std::move(split.kept)};
   }
-  const json::Value& data = std::get<json::Value>(fetched);
-  if (!is_fetch_failure(data))
-    throw TypeError(std::string("subnet list fetch gave a ") + data.kind_name() +
-                    " instead of a list of rows");
-  host::log(host::LogLevel::error, std::string(failure_prefix) + json::write_one_line(data));
+  const FetchFailure& failure = std::get<FetchFailure>(fetched);
+  host::log(host::LogLevel::error,
+            std::string(failure_prefix) + json::write_one_line(failure.result()));
   return std::nullopt;
 }
 

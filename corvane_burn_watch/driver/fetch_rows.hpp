@@ -1,7 +1,6 @@
 #pragma once
 // The opening steps that the watch cycle and the startup snapshot share: take
-// the API key and the cycle's timestamp, fetch the subnet list and tell a
-// failure mapping from the rows.
+// the API key, fetch the subnet list and tell a failure from the rows.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -17,10 +16,6 @@ struct FetchedRows {
   std::string updated_at;  // UTC timestamp text, taken before the fetch
   SubnetRows rows;         // as the service sent them
 };
-
-// Whether a fetch result is a failure mapping: an object whose "error" member
-// is present and true.
-bool is_fetch_failure(const json::Value& data);
 
 // Runs the opening steps, `updated_at` being the pass's UTC timestamp text
 // (taken once per pass, before the fetch). Returns nullopt after writing its own log line when

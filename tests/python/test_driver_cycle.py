@@ -181,8 +181,10 @@ def test_alert_count_is_changes_not_chunks(watch, capfd):
             Reply.json('{"note": "caf\u00e9", "data": null}'),
             {"error": "no_subnet_rows", "response": {"note": "caf\u00e9", "data": None}},
         ),
+        # A "data" that is itself a failure mapping is a failed fetch too.
+        (Reply.json('{"data": {"error": 3, "why": "x"}}'), {"error": 3, "why": "x"}),
     ],
-    ids=["empty_data", "http_error", "null_data"],
+    ids=["empty_data", "http_error", "null_data", "error_in_data"],
 )
 def test_failed_fetch_logs_one_line_json_and_leaves_state(watch, capfd, reply, logged):
     before = watch.store({"1": "0.5"})
