@@ -11,7 +11,7 @@ The names are fixed: dashboards and alert rules rely on them.
     burn_watch_telegram_failures_total{reason}       messages that did not arrive
     burn_watch_pending_alert_subnets                 subnets waiting in the pending file
 
-The startup table counts as a pass: right after it, the subnet gauges hold
+The startup snapshot counts as a pass: right after it, the subnet gauges hold
 its rates. The metrics live in a registry of their own, served over HTTP
 (``--metrics-port``) and/or written to a file after every pass
 (``--metrics-file``, for node_exporter's textfile collector).
@@ -113,7 +113,7 @@ class WatchMetrics:
         registry = self.registry
         self._cycles = Counter(
             "burn_watch_cycles",
-            "Passes of the watch (the startup table and each cycle) by result",
+            "Passes of the watch (the startup snapshot and each cycle) by result",
             ["result"],
             registry=registry,
         )
@@ -157,7 +157,7 @@ class WatchMetrics:
         if succeeded:
             self._last_success.set(report.finished)
         self._burn_map.add(report)
-        if report.kind == "cycle":  # the startup table is no alert
+        if report.kind == "cycle":  # the snapshot table is no alert
             self._alerts.inc(report.alerts_sent)
         for reason in report.telegram_failures:
             self._telegram_failures.labels(reason).inc()

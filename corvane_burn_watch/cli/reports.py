@@ -1,7 +1,7 @@
 """What the library tells the program after each pass: its CycleReport.
 
 The library calls one observer (``burn_watch._set_cycle_observer``) after
-the startup table and after every watch cycle with a report of how it went.
+the startup snapshot and after every watch cycle with a report of how it went.
 The program hands each report to the parts that want it: the metrics, the
 metrics file and systemd's status and watchdog.
 """

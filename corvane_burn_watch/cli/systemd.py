@@ -3,7 +3,7 @@
 A service of ``Type=notify`` gets ``$NOTIFY_SOCKET``, a datagram socket (a
 path, or a name in the abstract namespace written with a leading "@"), and
 with ``WatchdogSec=`` also ``$WATCHDOG_USEC``. The watch sends ``READY=1``
-once the startup table is done, ``STATUS=`` with each pass's summary,
+once the startup snapshot is done, ``STATUS=`` with each pass's summary,
 ``WATCHDOG=1`` at least every half watchdog interval while it works or
 sleeps, and ``STOPPING=1`` when it stops. Without ``$NOTIFY_SOCKET`` every
 call does nothing.

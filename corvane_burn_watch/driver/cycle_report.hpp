@@ -19,7 +19,7 @@ struct CycleReport {
   double finished = 0;        // `started` plus the duration, on a monotonic clock
   // The burn map of the rows fetched; nullopt when no rows were fetched.
   std::optional<BurnMap> burns;
-  int alerts_sent = 0;  // alert messages delivered (the startup table is none)
+  int alerts_sent = 0;  // alert messages delivered (the snapshot table is none)
   // One reason per failed delivery attempt: "rate_limited", "server_error",
   // "network", "refused" or "not_configured".
   std::vector<std::string> telegram_failures;

@@ -12,7 +12,7 @@ struct WatchOptions {
   // ---- Rows and the state file ----
 
   // Rows whose "netuid" is missing or not a whole number ("abc", null, 1.5)
-  // are left out of the burn map and the startup table, with one warning line
+  // are left out of the burn map and the snapshot table, with one warning line
   // per pass naming them, instead of failing every pass.
   bool skip_bad_rows = false;
   // A state file that is there but cannot be used (not UTF-8, not JSON, no
@@ -51,7 +51,7 @@ struct WatchOptions {
 
   // Whether the startup snapshot posts the table of all rates.
   bool startup_table = true;
-  // The startup table goes out with disable_notification (alerts still ring).
+  // The snapshot table goes out with disable_notification (alerts still ring).
   bool quiet_startup_table = false;
   // Every message goes to this forum topic (message_thread_id); empty: none.
   std::string message_thread_id;

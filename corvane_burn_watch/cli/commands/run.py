@@ -1,4 +1,4 @@
-"""``burn-watch run``: the startup table, then a watch cycle every interval."""
+"""``burn-watch run``: the startup snapshot, then a watch cycle every interval."""
 
 from __future__ import annotations
 
@@ -31,7 +31,7 @@ def command(args: argparse.Namespace, state_file: str, creds: Credentials) -> in
 
     pause = str(args.pause_file) if args.pause_file is not None else ""
     if burn_watch._burn_is_paused(pause):
-        # A paused watch posts nothing, not even the startup table.
+        # A paused watch posts nothing, not even the snapshot table.
         logs.say(f"pause file {pause} exists: not starting (remove it to resume)")
         return 0
     with args.notifier.watching():
