@@ -6,6 +6,7 @@ from __future__ import annotations
 import argparse
 import os
 from collections.abc import Mapping
+from pathlib import Path
 from typing import TYPE_CHECKING
 
 from . import settings
@@ -13,14 +14,22 @@ from . import settings
 if TYPE_CHECKING:
     from ..burn_watch import WatchOptions
 
-__all__ = ["check_watch_settings", "service_options", "thread_id", "watch_options"]
+__all__ = [
+    "check_own_files",
+    "check_watch_settings",
+    "service_options",
+    "thread_id",
+    "watch_options",
+]
 
 THREAD_ID_VARIABLE = "BURN_TELEGRAM_THREAD_ID"
 
 
 def thread_id(environ: Mapping[str, str]) -> str:
     value = environ.get(THREAD_ID_VARIABLE, "").strip()
-    if value and not value.isdecimal():
+    # ASCII digits only: isdecimal() would let other scripts' digits through
+    # to Telegram, which reads none of them.
+    if value and not (value.isascii() and value.isdecimal()):
         raise settings.SettingsError(
             f"{THREAD_ID_VARIABLE} must be the number of a forum topic, not {value!r}"
         )
@@ -33,6 +42,27 @@ def check_watch_settings(args: argparse.Namespace, environ: Mapping[str, str]) -
         raise settings.SettingsError(
             f"pending file directory {args.pending_file.parent} does not exist"
         )
+
+
+def check_own_files(args: argparse.Namespace, state_file: str) -> None:
+    """Refuses, with SettingsError, files of a watch command that are links
+    where none may be, are no regular files, or are one file twice."""
+    files = [
+        # The state file may be a link: it is replaced in its target's folder.
+        settings.OwnFile("state file", Path(state_file), link_allowed=True),
+        settings.OwnFile("state lock file", Path(state_file + ".lock")),
+        settings.OwnFile(
+            "pending alerts file", args.pending_file or Path(state_file + ".pending.json")
+        ),
+    ]
+    if getattr(args, "pause_file", None) is not None:
+        # Only looked at, links followed, as the library does.
+        files.append(
+            settings.OwnFile("pause file", args.pause_file, link_allowed=True, written=False)
+        )
+    if args.metrics_file is not None:
+        files.append(settings.OwnFile("metrics file", args.metrics_file))
+    settings.check_own_files(files)
 
 
 def service_options(threshold: float) -> WatchOptions:
@@ -48,10 +78,10 @@ def service_options(threshold: float) -> WatchOptions:
 def watch_options(args: argparse.Namespace) -> WatchOptions:
     """The service preset, with what the command line and the environment set."""
     options = service_options(getattr(args, "threshold", 0.0))
-    if args.request_deadline is not None:
-        options.request_deadline_seconds = args.request_deadline
-    if args.max_retry_after is not None:
-        options.max_retry_after_seconds = args.max_retry_after
+    # The flags' defaults are the preset's (the demo, which has no flags, runs
+    # the preset as it is).
+    options.request_deadline_seconds = args.request_deadline
+    options.max_retry_after_seconds = args.max_retry_after
     if args.no_redeliver:
         options.redeliver = False
     if args.pending_file is not None:

@@ -63,10 +63,35 @@ struct WatchOptions {
   // state file nor the pending alerts file is written.
   bool dry_run = false;
 
-  // The long-running service: rows, state file and delivery guarded, every
-  // request bounded by 300 s, at most 60 s of Telegram's rate limit waited
-  // out per pass. A host sets what is its own to set (pending file, startup
-  // threshold, forum topic, table, dry run) on top.
+  // ---- What a server or an answer may get wrong ----
+  // (Added last: a host may build this record member by member in order.)
+
+  // Only a boolean true in a sendMessage reply's "ok" counts as delivered
+  // ({"ok": "false"} with status 200 is a failure).
+  bool strict_telegram_ok = false;
+  // A change to or from a burn that is not a finite number ("NaN", "inf",
+  // "-Infinity") counts whenever the burn text differs; without it no
+  // comparison with NaN is ever a change.
+  bool non_finite_changes = false;
+  // How long a subnet missing from the answers keeps its last value in the
+  // state file, in days, so that a change is alerted when it comes back; one
+  // warning line names the subnets that went missing. 0: a missing subnet is
+  // dropped at once (and its change on return is never alerted).
+  double keep_absent_days = 0;
+  // Several rows with the same subnet id in one answer give a warning line;
+  // when their burns differ, the subnet sits this pass out (keeping its stored
+  // value) instead of taking whichever row came last.
+  bool check_duplicate_rows = false;
+  // Every log line stays one line: control characters in it (which only
+  // server-supplied text can bring) are written as escapes (\n, \x1b, ...).
+  bool one_line_logs = false;
+
+  // The long-running service: rows, state file, delivery, answers and log
+  // lines guarded, every request bounded by 300 s, at most 60 s of Telegram's
+  // rate limit waited out per pass, a missing subnet's rate kept for a week (an
+  // outage of the service is shorter; a subnet gone longer is gone). A host
+  // sets what is its own to set (pending file, startup threshold, forum topic,
+  // table, dry run) on top.
   static WatchOptions service();
 };
 
@@ -78,6 +103,11 @@ inline WatchOptions WatchOptions::service() {
       .request_deadline_seconds = 300,
       .redeliver = true,
       .max_retry_after_seconds = 60,
+      .strict_telegram_ok = true,
+      .non_finite_changes = true,
+      .keep_absent_days = 7,
+      .check_duplicate_rows = true,
+      .one_line_logs = true,
   };
 }
 

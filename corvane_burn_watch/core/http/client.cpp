@@ -1,10 +1,14 @@
 #include "corvane_burn_watch/core/http/client.hpp"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <openssl/opensslv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -148,12 +152,34 @@ CURLcode on_ssl_context(CURL*, void* context, void* certificates) {
              : CURLE_OUT_OF_MEMORY;
 }
 
+// A CA bundle must be a regular file: reading a FIFO (or a device) would wait
+// past every deadline. Opened without waiting, and checked on what was opened.
+// A file that cannot be opened is left to libcurl's own error.
+void require_regular_bundle(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  if (!regular)
+    throw NetworkError(NetworkError::Kind::other,
+                       "the CA file " + path + " (SSL_CERT_FILE) is not a regular file",
+                       /*nothing_sent=*/true);
+}
+
+// libcurl's whole-exchange bound in milliseconds; 0 would mean no bound at
+// all, so a deadline under a millisecond becomes one millisecond.
+long deadline_milliseconds(double seconds) {
+  return static_cast<long>(std::clamp(std::ceil(seconds * 1000), 1.0, 1e9));
+}
+
 // Chooses what the request trusts: the request's bundle, else libcurl's
 // default one. Over HTTPS its certificates come from the kept reading (see
 // trusted_certificates.hpp), which `kept` holds until the request ends,
 // instead of libcurl parsing the file once more; everything else about the
 // check stays libcurl's, and so do its errors when the file cannot be read.
 void set_trust(CURL* h, const Request& request, std::shared_ptr<const TrustedCertificates>& kept) {
+  if (!request.ca_bundle.empty()) require_regular_bundle(request.ca_bundle);
   if (is_https(request.url) && curl_shares_our_openssl()) {
     std::string bundle = request.ca_bundle;
     char* built_in = nullptr;
@@ -199,8 +225,7 @@ Response perform(const Request& request) {
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, request.timeout_seconds);
   if (request.deadline_seconds > 0)
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(std::min(request.deadline_seconds * 1000, 1e9)));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, deadline_milliseconds(request.deadline_seconds));
   std::shared_ptr<const TrustedCertificates> trusted;
   set_trust(h, request, trusted);
   if (request.method == "POST") {
