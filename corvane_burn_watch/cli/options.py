@@ -13,6 +13,7 @@ from . import settings
 
 if TYPE_CHECKING:
     from ..burn_watch import WatchOptions
+    from .rules import RulesSource
 
 __all__ = [
     "check_own_files",
@@ -62,22 +63,33 @@ def check_own_files(args: argparse.Namespace, state_file: str) -> None:
         )
     if args.metrics_file is not None:
         files.append(settings.OwnFile("metrics file", args.metrics_file))
+    if hasattr(args, "told_file"):
+        # Replaced atomically as the state file is; the watch only reads the mutes.
+        told = args.told_file or Path(state_file + ".told.json")
+        mutes = args.mutes_file or Path(state_file + ".mutes.json")
+        files.append(settings.OwnFile("told values file", told, link_allowed=True))
+        files.append(settings.OwnFile("mutes file", mutes, link_allowed=True, written=False))
     settings.check_own_files(files)
 
 
-def service_options(threshold: float) -> WatchOptions:
+def service_options(threshold: float, rules_source: RulesSource | None = None) -> WatchOptions:
     """The service preset as every command and the demo run it: what changed
-    while the watch was stopped is judged by the watch's own threshold."""
+    while the watch was stopped is judged by the watch's own threshold, and
+    the rules are those of the command line and the rules file (asked for at
+    every pass), when there are any."""
     from .. import burn_watch
 
-    options = burn_watch.WatchOptions.service()
+    options = burn_watch.WatchOptions.service(rules_source=rules_source)
     options.startup_threshold = threshold
+    if rules_source is not None:
+        options.rules = rules_source.rules()
     return options
 
 
 def watch_options(args: argparse.Namespace) -> WatchOptions:
     """The service preset, with what the command line and the environment set."""
-    options = service_options(getattr(args, "threshold", 0.0))
+    source: RulesSource | None = getattr(args, "rules_source", None)
+    options = service_options(getattr(args, "threshold", 0.0), source)
     # The flags' defaults are the preset's (the demo, which has no flags, runs
     # the preset as it is).
     options.request_deadline_seconds = args.request_deadline

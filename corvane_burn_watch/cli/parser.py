@@ -10,11 +10,12 @@ from typing import NoReturn
 
 from . import logs
 from .numbers import number, whole_number
+from .rules import add_rules_options
 
 __all__ = ["COMMANDS", "PROG", "UsageError", "build_parser", "with_default_command"]
 
 PROG = "burn-watch"
-COMMANDS = ("run", "once", "snapshot", "check", "test-message", "demo")
+COMMANDS = ("run", "once", "snapshot", "check", "test-message", "mute", "unmute", "mutes", "demo")
 
 # The longest interval between cycles: a week (in minutes). More is a typo,
 # and a watch that waits longer is no watch.
@@ -93,9 +94,9 @@ def _add_threshold(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--threshold",
         type=number(0.0, inclusive=True),
-        default=0.01,
         metavar="RATE",
-        help="alert when a subnet's burn rate moves by more than this (default: 0.01)",
+        help="alert when a subnet's burn rate moves by more than this (default: the rules "
+        "file's threshold, else 0.01)",
     )
 
 
@@ -145,6 +146,7 @@ def build_parser() -> argparse.ArgumentParser:
     _add_state_file(run)
     _add_threshold(run)
     _add_watch_options(run, "run")
+    add_rules_options(run)
     run.add_argument(
         "--interval-minutes",
         type=number(0.0, inclusive=False, maximum=LONGEST_INTERVAL_MINUTES),
@@ -190,6 +192,7 @@ def build_parser() -> argparse.ArgumentParser:
     _add_state_file(once)
     _add_threshold(once)
     _add_watch_options(once, "once")
+    add_rules_options(once)
     _add_metrics_file(once)
     _add_log_format(once)
 
@@ -205,6 +208,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_state_file(snapshot)
     _add_watch_options(snapshot, "snapshot")
+    add_rules_options(snapshot)
     _add_metrics_file(snapshot)
     _add_log_format(snapshot)
 
@@ -215,7 +219,8 @@ def build_parser() -> argparse.ArgumentParser:
             "With the settings 'run' would use, fetches the subnet list once, asks Telegram "
             "for the bot (getMe) and the chat (getChat), and reads the state file. Sends no "
             "message and writes no file. One line per check, ending in 'ok' or 'FAILED: "
-            "<reason>'. Exit code 0 when every check passes, 1 when any fails, 2 for a bad "
+            "<reason>', then the rules in effect (a rules file given with --rules is checked "
+            "too). Exit code 0 when every check passes, 1 when any fails, 2 for a bad "
             "setting."
         ),
         epilog=ENVIRONMENT,
@@ -223,6 +228,7 @@ def build_parser() -> argparse.ArgumentParser:
     )
     _add_state_file(check)
     _add_request_deadline(check)
+    add_rules_options(check)
     _add_log_format(check)
 
     test_message = commands.add_parser(
@@ -240,6 +246,10 @@ def build_parser() -> argparse.ArgumentParser:
     _add_state_file(test_message)
     _add_watch_options(test_message, "test-message")
     _add_log_format(test_message)
+
+    from .commands.mute import add_mute_commands
+
+    add_mute_commands(commands, _add_state_file)
 
     from .commands.demo import add_demo_options
 
@@ -281,7 +291,8 @@ def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
         "--dry-run",
         action="store_true",
         help="do everything but send: each message the chat would get is printed on standard "
-        'output, followed by a line "----"; the state, pending and lock files are not touched',
+        'output, followed by a line "----" ("---- (silent)" in quiet hours); the state, pending, '
+        "told values and lock files are not touched",
     )
     group.add_argument(
         "--no-redeliver",

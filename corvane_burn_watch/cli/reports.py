@@ -18,10 +18,18 @@ if TYPE_CHECKING:
     # The report is the library's own class; the program adds no type of its own.
     from ..burn_watch import CycleReport
 
-__all__ = ["TELEGRAM_FAILURE_REASONS", "Consumer", "fan_out", "observing_cycles"]
+__all__ = [
+    "SUPPRESSION_REASONS",
+    "TELEGRAM_FAILURE_REASONS",
+    "Consumer",
+    "fan_out",
+    "observing_cycles",
+]
 
 # Why a message did not reach the chat, as a report names it.
 TELEGRAM_FAILURE_REASONS = ("rate_limited", "server_error", "network", "refused", "not_configured")
+# Why the watch rules kept a change from the chat (CycleReport.changes_suppressed).
+SUPPRESSION_REASONS = ("muted", "ignored", "unwatched")
 
 
 Consumer = Callable[["CycleReport"], None]

@@ -18,6 +18,9 @@ class PassRecord {
   // The pass's UTC timestamp text ("2026-03-01T12:00:00Z"), from that one
   // reading: the state file and the message carry it.
   const std::string& updated_at() const { return updated_at_; }
+  // That reading in POSIX seconds, for everything else in the pass that asks
+  // what time it is (mutes, quiet hours).
+  double clock_reading() const { return report_.started; }
 
   // The pass's burn map; copied only when an observer will read it.
   void set_burns(const BurnMap& burns);
@@ -28,6 +31,8 @@ class PassRecord {
   void count_state_saved() { report_.progressed = true; }
   void count_failure(std::string_view reason) { report_.telegram_failures.emplace_back(reason); }
   void set_pending(std::size_t subnets) { report_.pending_subnets = static_cast<int>(subnets); }
+  void set_muted(std::size_t subnets) { report_.muted_subnets = static_cast<int>(subnets); }
+  void count_suppressed(const char* reason) { ++report_.changes_suppressed[reason]; }
   // What went wrong, in a few words, for the summary of a pass that gives 1 or 2.
   void set_problem(std::string problem) { problem_ = std::move(problem); }
 

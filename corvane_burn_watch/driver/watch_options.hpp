@@ -6,6 +6,8 @@
 // program's commands and its demo all start from it.
 #include <string>
 
+#include "corvane_burn_watch/driver/watch_rules.hpp"
+
 namespace corvane_burn_watch {
 
 struct WatchOptions {
@@ -86,17 +88,25 @@ struct WatchOptions {
   // server-supplied text can bring) are written as escapes (\n, \x1b, ...).
   bool one_line_logs = false;
 
+  // ---- Which subnets the chat hears of, and how ----
+
+  // The watchlist, thresholds, drift, mutes and quiet hours (watch_rules.hpp).
+  WatchRules rules;
+  // When set, called at the start of every pass for the rules of that pass in
+  // place of `rules` (a host that re-reads a rules file at every cycle).
+  RulesSourceFn rules_source;
+
   // The long-running service: rows, state file, delivery, answers and log
   // lines guarded, every request bounded by 300 s, at most 60 s of Telegram's
   // rate limit waited out per pass, a missing subnet's rate kept for a week (an
-  // outage of the service is shorter; a subnet gone longer is gone). A host
-  // sets what is its own to set (pending file, startup threshold, forum topic,
-  // table, dry run) on top.
+  // outage of the service is shorter; a subnet gone longer is gone), the
+  // mutes honoured. A host sets what is its own to set (pending file, startup
+  // threshold, forum topic, table, dry run, the other rules) on top.
   static WatchOptions service();
 };
 
 inline WatchOptions WatchOptions::service() {
-  return {
+  WatchOptions options{
       .skip_bad_rows = true,
       .keep_corrupt_state = true,
       .warn_full_page = true,
@@ -109,6 +119,8 @@ inline WatchOptions WatchOptions::service() {
       .check_duplicate_rows = true,
       .one_line_logs = true,
   };
+  options.rules.honour_mutes = true;  // the mutes file, read at every pass
+  return options;
 }
 
 }  // namespace corvane_burn_watch
