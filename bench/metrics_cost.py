@@ -40,10 +40,11 @@ LIMIT = 0.05  # metrics may add at most 5 % to a cycle's CPU
 
 def measure_cycles(seed_path: str, reps: int, rounds: int, state_dir: str) -> None:
     import corvane_burn_watch.burn_watch as bw
+    from corvane_burn_watch.burn_watch import CycleReport
     from workload import BOT_TOKEN, CHAT_ID, THRESHOLD
 
     from corvane_burn_watch.cli.metrics import MetricsFile, WatchMetrics
-    from corvane_burn_watch.cli.reports import CycleReport, fan_out
+    from corvane_burn_watch.cli.reports import fan_out
 
     bw._set_sleep(lambda seconds: None)  # the pauses between chunks
     seed = Path(seed_path).read_bytes()

@@ -96,8 +96,8 @@ class Credentials:
     bundle), read once from the environment and passed down with every call,
     so that nothing is ever written back into the environment."""
 
-    telegram_token: str
-    telegram_chat_id: str
+    burn_token: str
+    burn_chat_id: str
     service: Settings
 
 
@@ -154,7 +154,7 @@ def load_credentials(environ: Mapping[str, str]) -> Credentials:
         telegram_api_base=environ.get("BURN_TELEGRAM_API_BASE"),
         ca_bundle=environ.get("SSL_CERT_FILE") or None,
     )
-    return Credentials(telegram_token=token, telegram_chat_id=chat_id, service=service)
+    return Credentials(burn_token=token, burn_chat_id=chat_id, service=service)
 
 
 def check_service_urls(environ: Mapping[str, str]) -> None:
