@@ -42,8 +42,8 @@ def measure_cycles(seed_path: str, reps: int, rounds: int, state_dir: str) -> No
     import corvane_burn_watch.burn_watch as bw
     from workload import BOT_TOKEN, CHAT_ID, THRESHOLD
 
-    from corvane_burn_watch._metrics import MetricsFile, WatchMetrics
-    from corvane_burn_watch._reports import CycleReport, fan_out
+    from corvane_burn_watch.cli.metrics import MetricsFile, WatchMetrics
+    from corvane_burn_watch.cli.reports import CycleReport, fan_out
 
     bw._set_sleep(lambda seconds: None)  # the pauses between chunks
     seed = Path(seed_path).read_bytes()

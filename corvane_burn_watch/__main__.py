@@ -2,7 +2,7 @@
 
 import sys
 
-from ._cli import main
+from .cli import main
 
 __all__ = ["main"]
 

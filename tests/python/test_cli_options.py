@@ -15,8 +15,8 @@ from pathlib import Path
 
 import pytest
 
-from corvane_burn_watch import _cli
 from corvane_burn_watch import burn_watch as bw
+from corvane_burn_watch.cli import main
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
@@ -145,7 +145,7 @@ def test_bad_settings_exit_2_with_one_line_before_any_traffic(
     service, sink = fakes
     setup(tmp_path, monkeypatch)
     argv = [arg.replace("{tmp}", str(tmp_path)) for arg in argv]
-    assert _cli.main(argv) == 2
+    assert main(argv) == 2
     out, err = capfd.readouterr()
     assert out == ""
     assert err.startswith("burn-watch: error: ") and err.count("\n") == 1
@@ -294,7 +294,7 @@ def test_settings_that_could_only_fail_later_exit_2_before_any_traffic(
     service, sink = fakes
     setup(tmp_path, monkeypatch)
     argv = [arg.replace("{tmp}", str(tmp_path)) for arg in argv]
-    assert _cli.main(argv) == 2
+    assert main(argv) == 2
     out, err = capfd.readouterr()
     assert out == ""
     assert err.startswith("burn-watch: error: ") and err.count("\n") == 1
@@ -324,7 +324,7 @@ def test_settings_that_could_only_fail_later_exit_2_before_any_traffic(
 def test_refusals_say_what_is_wrong(tmp_path, monkeypatch, capfd, fakes, argv, setup, message):
     service, sink = fakes
     setup(tmp_path, monkeypatch)
-    assert _cli.main(argv) == 2
+    assert main(argv) == 2
     out, err = capfd.readouterr()
     assert out == "" and err.count("\n") == 1
     assert message.replace("{tmp}", str(tmp_path)) in err
@@ -345,7 +345,7 @@ def test_secrets_from_files_are_trimmed_and_the_environment_is_left_alone(
         _secret_file(name, f"{padding}{value}{padding}")(tmp_path, monkeypatch)
     state = tmp_path / "state.json"
     environment = dict(os.environ)
-    assert _cli.main(["snapshot", "--state-file", str(state)]) == 0
+    assert main(["snapshot", "--state-file", str(state)]) == 0
     # The settings travel as arguments: a thread of the host reading the
     # environment meanwhile sees it as it was.
     assert dict(os.environ) == environment
@@ -372,7 +372,7 @@ def test_default_state_file_is_created_on_first_use(
         monkeypatch.delenv("XDG_STATE_HOME")
     else:
         monkeypatch.setenv("XDG_STATE_HOME", xdg.replace("{tmp}", str(tmp_path)))
-    assert _cli.main(["once"]) == 0
+    assert main(["once"]) == 0
     state = Path(expected.replace("{tmp}", str(tmp_path)))
     assert json.loads(state.read_text())["owner_burn_rate"] == {"0": "0.2", "1": "0.2", "2": "0.2"}
     assert capfd.readouterr().err == ""
@@ -381,14 +381,14 @@ def test_default_state_file_is_created_on_first_use(
 def test_once_returns_the_cycle_result(tmp_path, capfd, fakes):
     service, sink = fakes
     state = str(tmp_path / "state.json")
-    assert _cli.main(["once", "--state-file", state, "--threshold", "0.5"]) == 0
+    assert main(["once", "--state-file", state, "--threshold", "0.5"]) == 0
     service.set_burn(1, 0.6)  # within 0.5 of 0.2: saved, not reported
     service.set_burn(2, 0.9)
-    assert _cli.main(["once", "--state-file", state, "--threshold", "0.5"]) == 0
+    assert main(["once", "--state-file", state, "--threshold", "0.5"]) == 0
     assert [text.splitlines()[3:] for text in sink.texts()] == [["SN2: 0.2000 \u2192 0.9000"]]
     sink.fail(Reply(502, b"bad gateway"))
     service.set_burn(0, 5)
-    assert _cli.main(["once", "--state-file", state]) == 1
+    assert main(["once", "--state-file", state]) == 1
     assert capfd.readouterr().err == (
         "[burn] alert sent (1 subnet(s))\n"
         "[burn] telegram failed: bad gateway; 1 subnet(s) stay pending for the next cycle\n"
@@ -401,7 +401,7 @@ def test_dry_run_prints_and_leaves_no_file(tmp_path, capfd, fakes):
     state = tmp_path / "state.json"
     bw.save_burn_state(str(state), {"0": "0.2", "1": "0.1", "2": "0.2"}, "2026-01-01T00:00:00Z")
     before = state.read_bytes()
-    assert _cli.main(["once", "--state-file", str(state), "--dry-run"]) == 0
+    assert main(["once", "--state-file", str(state), "--dry-run"]) == 0
     out, err = capfd.readouterr()
     alert, end = out.split("\n----\n")
     assert alert.splitlines()[3:] == ["SN1: 0.1000 \u2192 0.2000"] and end == ""
@@ -417,7 +417,7 @@ def test_library_error_is_one_line_and_exit_1(tmp_path, capfd, fakes):
     service, _ = fakes
     service.fail(Reply.json('{"data": {"netuid": 1}}'))  # rows that are no list
     state = str(tmp_path / "state.json")
-    assert _cli.main(["once", "--state-file", state]) == 1
+    assert main(["once", "--state-file", state]) == 1
     err = capfd.readouterr().err
     assert err.startswith("burn-watch: error: TypeError: ") and err.count("\n") == 1
 
@@ -425,6 +425,6 @@ def test_library_error_is_one_line_and_exit_1(tmp_path, capfd, fakes):
 @pytest.mark.parametrize("argv", [["--version"], ["--help"], ["once", "--help"]])
 def test_help_and_version_exit_0(capsys, argv):
     with pytest.raises(SystemExit) as exited:
-        _cli.main(argv)
+        main(argv)
     assert exited.value.code == 0
     assert "burn-watch" in capsys.readouterr().out

@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-from corvane_burn_watch import _cli
+from corvane_burn_watch.cli import main
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
 from corvane_burn_watch.simulator.json_document import JsonValue
@@ -118,7 +118,7 @@ def test_check_says_what_works_and_changes_nothing(
     state = setup(tmp_path, monkeypatch, service, sink)
     before = {p: p.read_bytes() for p in tmp_path.rglob("*") if p.is_file()}
     argv = ["check"] if state is None else ["check", "--state-file", str(state)]
-    assert _cli.main(argv) == code
+    assert main(argv) == code
     out, err = capfd.readouterr()
     default = tmp_path / "xdg" / "corvane-burn-watch" / "burn_state.json"
     state_text = str(state or default)
@@ -184,7 +184,7 @@ def test_test_message_goes_the_alerts_way(
     if setup is not None:
         setup(monkeypatch, sink)
     before = sorted(tmp_path.rglob("*"))
-    assert _cli.main(["test-message", *argv]) == code
+    assert main(["test-message", *argv]) == code
     out, err = capfd.readouterr()
     got = sink.delivered()
     assert [(m.chat_id, m.thread_id) for m in got] == [(c, t) for c, t, _ in delivered]

@@ -7,7 +7,7 @@ import re
 
 import pytest
 
-from corvane_burn_watch import _cli
+from corvane_burn_watch.cli import main
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
 from corvane_burn_watch.simulator.telegram_sink import TelegramSink
@@ -27,14 +27,14 @@ def test_json_lines_carry_time_level_and_the_plain_text(tmp_path, capfd, fakes):
     service, _ = fakes
     state = str(tmp_path / "state.json")
     once = ["once", "--state-file", state, "--log-format", "json"]
-    assert _cli.main(once) == 0  # the baseline: no line
+    assert main(once) == 0  # the baseline: no line
     service.set_burn(1, 0.4)
-    assert _cli.main(once) == 0
+    assert main(once) == 0
     service.fail(Reply(500, body=b"down"))
-    assert _cli.main(once) == 1
+    assert main(once) == 1
     (tmp_path / "pause").touch()
     run = ["run", "--pause-file", str(tmp_path / "pause"), "--log-format", "json"]
-    assert _cli.main(run) == 0
+    assert main(run) == 0
     out, err = capfd.readouterr()
     lines = [json.loads(line) for line in err.splitlines()]
     assert all(list(line) == ["time", "level", "message"] for line in lines)

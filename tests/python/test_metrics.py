@@ -10,9 +10,9 @@ import urllib.request
 import pytest
 from prometheus_client.parser import text_string_to_metric_families
 
-from corvane_burn_watch import _cli
 from corvane_burn_watch import burn_watch as bw
-from corvane_burn_watch._reports import TELEGRAM_FAILURE_REASONS
+from corvane_burn_watch.cli import main
+from corvane_burn_watch.cli.reports import TELEGRAM_FAILURE_REASONS
 from corvane_burn_watch.simulator.data_service import FakeDataService, make_rows
 from corvane_burn_watch.simulator.http_fake import Reply
 from corvane_burn_watch.simulator.json_document import JsonValue
@@ -80,7 +80,7 @@ def test_metrics_follow_a_scripted_run(tmp_path, capfd, fakes):
     try:
         argv = ["run", "--interval-minutes", "1", "--state-file", str(state)]
         argv += ["--pause-file", str(pause), "--metrics-port", "0", "--metrics-file", str(prom)]
-        assert _cli.main(argv) == 0
+        assert main(argv) == 0
     finally:
         bw._set_sleep(None)
 
@@ -109,7 +109,7 @@ def test_metrics_follow_a_scripted_run(tmp_path, capfd, fakes):
     assert files == ["burn_watch.prom", "pause", "s.json", "s.json.lock"]  # no temporary left
 
     # once writes the file too, from a fresh start.
-    assert _cli.main(["once", "--state-file", str(state), "--metrics-file", str(prom)]) == 0
+    assert main(["once", "--state-file", str(state), "--metrics-file", str(prom)]) == 0
     after_once = samples(prom.read_text())
     assert labelled(after_once, "burn_watch_cycles_total", "result") == {"ok": 1, "failed": 0}
     assert after_once[("burn_watch_subnets", ())] == 3

@@ -12,7 +12,7 @@ import contextlib
 from collections.abc import Callable, Iterator, Mapping, Sequence
 from typing import Protocol
 
-from . import _logging
+from . import logs
 
 __all__ = ["TELEGRAM_FAILURE_REASONS", "CycleReport", "fan_out", "observing_cycles"]
 
@@ -56,7 +56,7 @@ def fan_out(consumers: Sequence[Consumer]) -> Consumer:
             try:
                 consume(report)
             except Exception as error:
-                _logging.say(f"cannot record the cycle: {error}", "warning")
+                logs.say(f"cannot record the cycle: {error}", "warning")
 
     return observe
 
@@ -67,7 +67,7 @@ def observing_cycles(consumers: Sequence[Consumer]) -> Iterator[None]:
     if not consumers:
         yield
         return
-    from . import burn_watch
+    from .. import burn_watch
 
     burn_watch._set_cycle_observer(fan_out(consumers))
     try:

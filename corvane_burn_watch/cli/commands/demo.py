@@ -20,11 +20,11 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
-from ._cli import _number
+from ..numbers import number, whole_number
 
 if TYPE_CHECKING:
-    from .simulator.json_document import JsonValue
-    from .simulator.telegram_sink import SentMessage
+    from ...simulator.json_document import JsonValue
+    from ...simulator.telegram_sink import SentMessage
 
 __all__ = ["add_demo_options", "run_demo"]
 
@@ -35,30 +35,23 @@ THRESHOLD = 0.01
 SEED = 2026  # the same drift on every run, so the demo reads the same
 
 
-def _count(text: str) -> int:
-    try:
-        value = int(text)
-    except ValueError:
-        raise argparse.ArgumentTypeError(f"not a whole number: {text!r}") from None
-    if value < 1:
-        raise argparse.ArgumentTypeError(f"must be at least 1, not {text!r}")
-    return value
-
-
 def add_demo_options(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
-        "--cycles", type=_count, default=3, help="watch cycles after the snapshot (default: 3)"
+        "--cycles",
+        type=whole_number(1),
+        default=3,
+        help="watch cycles after the snapshot (default: 3)",
     )
     parser.add_argument(
         "--seconds-between",
-        type=_number(0.0, inclusive=True, maximum=3600.0),
+        type=number(0.0, inclusive=True, maximum=3600.0),
         default=3.0,
         metavar="SECONDS",
         help="wait between two steps (default: 3)",
     )
     parser.add_argument(
         "--subnets",
-        type=_count,
+        type=whole_number(1),
         default=300,
         help="simulated subnets; with the default 300 the long messages arrive in "
         "numbered parts (default: 300)",
@@ -146,9 +139,9 @@ def _narrate(text: str) -> None:
 
 
 def run_demo(args: argparse.Namespace) -> int:
-    from . import burn_watch
-    from .simulator.data_service import FakeDataService
-    from .simulator.telegram_sink import TelegramSink
+    from ... import burn_watch
+    from ...simulator.data_service import FakeDataService
+    from ...simulator.telegram_sink import TelegramSink
 
     if hasattr(sys.stdout, "reconfigure"):
         sys.stdout.reconfigure(errors="backslashreplace")  # the arrow on a non-UTF-8 terminal

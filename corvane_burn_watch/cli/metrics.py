@@ -31,9 +31,9 @@ from prometheus_client.core import GaugeMetricFamily, Metric
 from prometheus_client.exposition import start_http_server
 from prometheus_client.registry import Collector
 
-from . import _logging
-from ._reports import TELEGRAM_FAILURE_REASONS, Consumer, CycleReport
-from ._settings import SettingsError
+from . import logs
+from .reports import TELEGRAM_FAILURE_REASONS, Consumer, CycleReport
+from .settings import SettingsError
 
 __all__ = ["MetricsFile", "MetricsServer", "WatchMetrics", "open_metrics", "write_atomically"]
 
@@ -234,5 +234,5 @@ def open_metrics(
                 f"cannot serve metrics on {address} port {port}: {reason}"
             ) from None
         stack.callback(server.close)
-        _logging.say(f"serving metrics at {server.url}")
+        logs.say(f"serving metrics at {server.url}")
     return consumers

@@ -19,7 +19,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING
 
 if TYPE_CHECKING:
-    from .burn_watch import Settings
+    from ..burn_watch import Settings
 
 __all__ = [
     "Credentials",
@@ -140,7 +140,7 @@ def load_credentials(environ: Mapping[str, str]) -> Credentials:
         raise SettingsError(
             "no Telegram chat id: set BURN_TELEGRAM_CHAT_ID (or BURN_TELEGRAM_CHAT_ID_FILE)"
         )
-    from .burn_watch import Settings
+    from ..burn_watch import Settings
 
     service = Settings(
         api_base=environ.get("ORBISCA_API_BASE"),

@@ -8,6 +8,7 @@ file. Each check prints one line ending in ``ok`` or ``FAILED: <reason>``.
 
 from __future__ import annotations
 
+import argparse
 import json
 import os
 from collections.abc import Callable
@@ -15,12 +16,12 @@ from dataclasses import dataclass
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
-from ._settings import Credentials
+from ..settings import Credentials, default_state_file
 
 if TYPE_CHECKING:
-    from .burn_watch import Settings
+    from ...burn_watch import Settings
 
-__all__ = ["Check", "run_checks"]
+__all__ = ["Check", "command", "run_checks"]
 
 # Longest piece of an answer quoted in a line.
 _QUOTE = 200
@@ -59,7 +60,7 @@ def _fetch_failure(response: Any) -> str:
 
 
 def check_data_service(key: str) -> Check:
-    from . import burn_watch
+    from ... import burn_watch
 
     # The address as the environment gives it, which is where the settings
     # the watch runs with come from.
@@ -75,7 +76,7 @@ def check_data_service(key: str) -> Check:
 
 
 def check_telegram_bot(token: str, settings: Settings) -> Check:
-    from . import burn_watch
+    from ... import burn_watch
 
     bot = burn_watch.get_telegram_bot(token, settings)
     if bot.ok:
@@ -87,7 +88,7 @@ def check_telegram_bot(token: str, settings: Settings) -> Check:
 
 
 def check_telegram_chat(token: str, chat_id: str, settings: Settings) -> Check:
-    from . import burn_watch
+    from ... import burn_watch
 
     what = f"telegram chat {chat_id}"
     chat = burn_watch.get_telegram_chat(token, chat_id, settings)
@@ -133,7 +134,7 @@ def _folder(path: Path) -> str | None:
 
 
 def check_state_file(path: Path, *, may_create_folder: bool) -> Check:
-    from . import burn_watch
+    from ... import burn_watch
 
     what = f"state file {path}"
     if not path.parent.is_dir() and not may_create_folder:
@@ -180,3 +181,16 @@ def run_checks(
         write(Check(result.what, result.ok, reason).line())
         failed += not result.ok
     return 1 if failed else 0
+
+
+def command(args: argparse.Namespace, creds: Credentials) -> int:
+    if args.state_file is None:
+        path, may_create = default_state_file(os.environ), True
+    else:
+        path, may_create = args.state_file, False
+    secrets = (creds.service.api_key or "", creds.telegram_token)
+
+    def write(line: str) -> None:
+        print(line, flush=True)
+
+    return run_checks(creds, path, may_create_folder=may_create, secrets=secrets, write=write)

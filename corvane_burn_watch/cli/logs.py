@@ -19,7 +19,7 @@ import sys
 from collections.abc import Iterator
 from typing import Literal
 
-__all__ = ["FORMATS", "Level", "json_line", "log_format", "say"]
+__all__ = ["FORMATS", "Level", "describe", "json_line", "log_format", "say"]
 
 Level = Literal["info", "warning", "error"]
 FORMATS = ("plain", "json")
@@ -47,6 +47,12 @@ def say(text: str, level: Level = "info") -> None:
     _write(json_line(level, text) if _Output.json else PROGRAM_PREFIX + text + "\n")
 
 
+def describe(error: BaseException) -> str:
+    """An exception as one line: its type and, when it has one, its message."""
+    text = str(error).replace("\n", " ")
+    return f"{type(error).__name__}: {text}" if text else type(error).__name__
+
+
 def _library_line(level: str, message: str) -> None:
     _write(json_line(level, message))
 
@@ -57,7 +63,7 @@ def log_format(name: str) -> Iterator[None]:
     if name == "plain":
         yield
         return
-    from . import burn_watch
+    from .. import burn_watch
 
     burn_watch._set_log(_library_line)
     _Output.json = True

@@ -2,16 +2,21 @@
 
 from __future__ import annotations
 
+import argparse
 import datetime as dt
+import os
 import socket
 from typing import TYPE_CHECKING
 
-from ._settings import Credentials
+from .. import logs
+from ..exit_codes import EXIT_ERROR
+from ..options import check_watch_settings, watch_options
+from ..settings import Credentials, default_state_file
 
 if TYPE_CHECKING:
-    from .burn_watch import WatchOptions
+    from ...burn_watch import WatchOptions
 
-__all__ = ["default_text", "send_test_message"]
+__all__ = ["command", "default_text", "send_test_message"]
 
 
 def default_text(now: dt.datetime | None = None) -> str:
@@ -25,7 +30,7 @@ def send_test_message(
     """Delivers ``text`` as alerts are delivered, topic and a moved chat
     included (one the pending alerts file beside ``state_file`` remembers
     too): (True, "") or (False, why)."""
-    from . import burn_watch
+    from ... import burn_watch
 
     return burn_watch.send_burn_test_message(
         state_path=state_file,
@@ -35,3 +40,16 @@ def send_test_message(
         settings=creds.service,
         options=options,
     )
+
+
+def command(args: argparse.Namespace, creds: Credentials) -> int:
+    check_watch_settings(args, os.environ)
+    state = args.state_file or default_state_file(os.environ)
+    ok, detail = send_test_message(
+        creds, str(state), args.text or default_text(), watch_options(args)
+    )
+    if ok:
+        logs.say("test message delivered")
+        return 0
+    logs.say(f"test message not delivered: {detail}", "error")
+    return EXIT_ERROR

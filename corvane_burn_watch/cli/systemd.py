@@ -17,7 +17,7 @@ import socket
 import time
 from collections.abc import Iterator, Mapping
 
-from ._reports import CycleReport
+from .reports import CycleReport
 
 __all__ = ["Notifier"]
 
@@ -92,7 +92,7 @@ class Notifier:
     def watching(self) -> Iterator[None]:
         """While the block runs: the library sleeps through ``sleep`` (when the
         watchdog is on), and STOPPING=1 is sent when it ends, however it ends."""
-        from . import burn_watch
+        from .. import burn_watch
 
         watchdog = self.ping_every is not None
         if watchdog:

@@ -1,0 +1,1 @@
+"""One module per command of the program, each with its `command` function."""

@@ -1,0 +1,317 @@
+"""The command line: every command, its options and their help."""
+
+from __future__ import annotations
+
+import argparse
+import textwrap
+from collections.abc import Sequence
+from pathlib import Path
+from typing import NoReturn
+
+from . import logs
+from .numbers import number, whole_number
+
+__all__ = ["COMMANDS", "PROG", "UsageError", "build_parser", "with_default_command"]
+
+PROG = "burn-watch"
+COMMANDS = ("run", "once", "snapshot", "check", "test-message", "demo")
+
+# The longest interval between cycles: a week (in minutes). More is a typo,
+# and a watch that waits longer is no watch.
+LONGEST_INTERVAL_MINUTES = 7 * 24 * 60
+
+DESCRIPTION = """\
+Watches the owner burn rate of every Corvane subnet. The rates come from the
+Orbisca subnet data service; the last values seen are kept in a state file,
+and a Telegram chat gets an alert whenever a subnet's rate moves by more than
+the threshold, plus a table of all rates when the watch starts.
+
+Try it without any account or network:  burn-watch demo
+"""
+
+ENVIRONMENT = """\
+environment (secrets are never taken from the command line):
+  ORBISCA_API_KEY          key of the Orbisca data service (required)
+  BURN_TELEGRAM_TOKEN      Telegram bot token (required)
+  BURN_TELEGRAM_CHAT_ID    Telegram chat to report to (required)
+  NAME_FILE                for each of the three: a file holding the value
+                           instead, e.g. BURN_TELEGRAM_TOKEN_FILE (white space
+                           around it is ignored; for systemd credentials)
+  ORBISCA_API_BASE         other data service address (optional)
+  ORBISCA_USER_AGENT       User-Agent sent to the data service (optional)
+  BURN_TELEGRAM_API_BASE   other Telegram Bot API address (optional)
+  BURN_TELEGRAM_THREAD_ID  forum topic (message_thread_id) every message goes
+                           to (optional)
+  https_proxy, HTTPS_PROXY proxy for https:// addresses (both services)
+  http_proxy               proxy for http:// addresses; the upper-case
+                           HTTP_PROXY is ignored on purpose (a web server's
+                           CGI puts a request's "Proxy:" header there)
+  no_proxy, NO_PROXY       addresses reached without a proxy: host names,
+                           domains, addresses or "*", separated by commas
+  NOTIFY_SOCKET            set by systemd for Type=notify: readiness, status
+                           and watchdog pings (WATCHDOG_USEC) go there
+
+stopping: create the pause file (see --pause-file) and the watch stops within
+about a second (a cycle under way finishes first); Ctrl-C or SIGTERM stop it
+at once, without a traceback and without a half-written state file.
+"""
+
+
+class UsageError(Exception):
+    """A mistake on the command line, reported as one line."""
+
+
+class _Parser(argparse.ArgumentParser):
+    """Hands a usage mistake to main(), which reports it as one line."""
+
+    def error(self, message: str) -> NoReturn:
+        raise UsageError(f"{message} (see '{self.prog} --help')")
+
+
+def _path(text: str) -> Path:
+    if not text:
+        raise argparse.ArgumentTypeError("must not be empty")
+    return Path(text)
+
+
+def _paragraph(text: str) -> str:
+    return textwrap.fill(text, width=78)
+
+
+def _add_state_file(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--state-file",
+        type=_path,
+        metavar="PATH",
+        help="JSON file holding the last rates seen (default: "
+        "$XDG_STATE_HOME/corvane-burn-watch/burn_state.json, or under ~/.local/state; "
+        "its directory is created on first use)",
+    )
+
+
+def _add_threshold(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--threshold",
+        type=number(0.0, inclusive=True),
+        default=0.01,
+        metavar="RATE",
+        help="alert when a subnet's burn rate moves by more than this (default: 0.01)",
+    )
+
+
+def _add_log_format(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--log-format",
+        choices=logs.FORMATS,
+        default="plain",
+        help="plain: the lines '[burn] ...' and 'burn-watch: ...' (the default); json: each "
+        'line one JSON object {"time", "level", "message"}',
+    )
+
+
+def _add_metrics_file(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--metrics-file",
+        type=_path,
+        metavar="PATH",
+        help="after every pass, replace PATH with the Prometheus metrics in text form "
+        "(for node_exporter's textfile collector: name it *.prom in its folder)",
+    )
+
+
+def build_parser() -> argparse.ArgumentParser:
+    parser = _Parser(
+        prog=PROG,
+        description=DESCRIPTION,
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    from .. import __version__
+
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
+
+    run = commands.add_parser(
+        "run",
+        help="post the table of all rates, then check every interval (the default)",
+        description=_paragraph(
+            "Posts the table of all current rates (the startup snapshot), then runs a watch "
+            "cycle every interval until the pause file appears. A failed snapshot is reported "
+            "and the watch goes on."
+        ),
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    _add_state_file(run)
+    _add_threshold(run)
+    _add_watch_options(run, "run")
+    run.add_argument(
+        "--interval-minutes",
+        type=number(0.0, inclusive=False, maximum=LONGEST_INTERVAL_MINUTES),
+        default=5.0,
+        metavar="MINUTES",
+        help="time between watch cycles, at most a week (10080); the first comes one interval "
+        "after the snapshot, and anything up to 1 means one minute (default: 5)",
+    )
+    run.add_argument(
+        "--pause-file",
+        type=_path,
+        metavar="PATH",
+        help="when a regular file exists at PATH the watch stops (checked every second); "
+        "without this option it runs until stopped",
+    )
+    run.add_argument(
+        "--metrics-port",
+        type=whole_number(0, 65535, what="port number"),
+        metavar="PORT",
+        help="serve Prometheus metrics at http://ADDRESS:PORT/metrics while the watch runs "
+        "(0: any free port, named in a log line)",
+    )
+    run.add_argument(
+        "--metrics-address",
+        default="127.0.0.1",
+        metavar="ADDRESS",
+        help="address the metrics are served on (default: 127.0.0.1; 0.0.0.0 or :: for all)",
+    )
+    _add_metrics_file(run)
+    _add_log_format(run)
+
+    once = commands.add_parser(
+        "once",
+        help="run one watch cycle: compare with the state file, alert on changes",
+        description=_paragraph(
+            "Runs one watch cycle: fetches every subnet, compares with the state file, saves "
+            "the new rates and sends one alert when any changed. Exit code 0 when it completed "
+            "and any alert was delivered, else 1. The first run only saves."
+        ),
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    _add_state_file(once)
+    _add_threshold(once)
+    _add_watch_options(once, "once")
+    _add_metrics_file(once)
+    _add_log_format(once)
+
+    snapshot = commands.add_parser(
+        "snapshot",
+        help="save all current rates as the baseline and post them as a table",
+        description=_paragraph(
+            "Fetches every subnet, saves all rates as the new baseline and posts the full "
+            "table. Exit code 0 when the table was delivered, else 1."
+        ),
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    _add_state_file(snapshot)
+    _add_watch_options(snapshot, "snapshot")
+    _add_metrics_file(snapshot)
+    _add_log_format(snapshot)
+
+    check = commands.add_parser(
+        "check",
+        help="check the data service, the bot, the chat and the state file; send nothing",
+        description=_paragraph(
+            "With the settings 'run' would use, fetches the subnet list once, asks Telegram "
+            "for the bot (getMe) and the chat (getChat), and reads the state file. Sends no "
+            "message and writes no file. One line per check, ending in 'ok' or 'FAILED: "
+            "<reason>'. Exit code 0 when every check passes, 1 when any fails, 2 for a bad "
+            "setting."
+        ),
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    _add_state_file(check)
+    _add_log_format(check)
+
+    test_message = commands.add_parser(
+        "test-message",
+        help="send one message to the chat the way alerts go",
+        description=_paragraph(
+            "Sends TEXT (by default a line naming this host and the time) to the chat through "
+            "the same delivery as the alerts. Exit code 0 when it was delivered, else 1 with "
+            "the reason."
+        ),
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    test_message.add_argument("text", nargs="?", metavar="TEXT", help="the message")
+    _add_state_file(test_message)
+    _add_watch_options(test_message, "test-message")
+    _add_log_format(test_message)
+
+    from .commands.demo import add_demo_options
+
+    demo = commands.add_parser(
+        "demo",
+        help="watch a simulated network and chat on this machine (no account or network needed)",
+        description="Starts a simulated data service and Telegram chat inside this process, "
+        "then runs the startup snapshot and a few watch cycles while the simulated burn rates "
+        "drift, printing every message as the chat would show it. Uses a temporary state "
+        "file and ignores the environment variables above.",
+    )
+    add_demo_options(demo)
+    return parser
+
+
+def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
+    """The options of a long-running watch, for run, once, snapshot and test-message."""
+    group = parser.add_argument_group("delivery")
+    if command == "snapshot":
+        _add_threshold(parser)  # what changed since the state was saved is alerted first
+    group.add_argument(
+        "--dry-run",
+        action="store_true",
+        help="do everything but send: each message the chat would get is printed on standard "
+        'output, followed by a line "----"; the state, pending and lock files are not touched',
+    )
+    group.add_argument(
+        "--no-redeliver",
+        action="store_true",
+        help="send each alert once, as the library does without watch options: a failed "
+        "alert is lost, a refusal is no reason to stop, and a restart alerts nothing",
+    )
+    group.add_argument(
+        "--pending-file",
+        type=_path,
+        metavar="PATH",
+        help="where alerts wait until Telegram has them (default: the state file's path "
+        "followed by .pending.json); removed when nothing is pending",
+    )
+    group.add_argument(
+        "--max-retry-after",
+        type=number(0.0, inclusive=True),
+        default=60.0,
+        metavar="SECONDS",
+        help="when Telegram asks to wait (429), wait and send again as long as a cycle waits "
+        "no more than this in all; else the alert waits for the next cycle (default: 60)",
+    )
+    group.add_argument(
+        "--request-deadline",
+        type=number(0.0, inclusive=False),
+        default=300.0,
+        metavar="SECONDS",
+        help="longest time any one request to the data service or Telegram may take, "
+        "connecting included; a slower one fails as a network failure does (default: 300)",
+    )
+    if command in ("run", "snapshot"):
+        group.add_argument(
+            "--quiet-startup-table",
+            action="store_true",
+            help="post the startup table without a notification sound (alerts still ring)",
+        )
+    if command == "run":
+        group.add_argument(
+            "--no-startup-table",
+            action="store_true",
+            help="do not post the table of all rates at start (what changed while the watch "
+            "was stopped is still alerted), so that a restart loop stays quiet",
+        )
+
+
+def with_default_command(argv: Sequence[str]) -> list[str]:
+    """``burn-watch [options]`` means ``burn-watch run [options]``."""
+    args = list(argv)
+    if not args or (args[0] not in COMMANDS and args[0] not in ("-h", "--help", "--version")):
+        args.insert(0, "run")
+    return args
