@@ -148,8 +148,21 @@ def load_credentials(environ: Mapping[str, str]) -> Credentials:
         user_agent=environ.get(USER_AGENT_VARIABLE),
         telegram_api_base=environ.get("BURN_TELEGRAM_API_BASE"),
         ca_bundle=environ.get("SSL_CERT_FILE") or None,
+        ca_fallback=certifi_bundle(),
     )
     return Credentials(telegram_token=token, telegram_chat_id=chat_id, service=service)
+
+
+def certifi_bundle() -> str | None:
+    """certifi's CA bundle when certifi is installed: trusted when neither the
+    environment nor the system names one. Found without importing certifi."""
+    from importlib.util import find_spec
+
+    spec = find_spec("certifi")
+    if spec is None or not spec.submodule_search_locations:
+        return None
+    path = os.path.join(next(iter(spec.submodule_search_locations)), "cacert.pem")
+    return path if os.path.isfile(path) else None
 
 
 def check_service_urls(environ: Mapping[str, str]) -> None:

@@ -100,8 +100,6 @@ def tls_fakes(tmp_path, self_signed):
 
 def test_https_cycles_trust_the_bundle_found_at_run_time(root, tls_fakes):
     service, sink, cert = tls_fakes
-    # The minimal root has no CA certificates at all, and no certifi.
-    assert not (root / "etc/ssl/certs/ca-certificates.crt").exists()
     work = root / "tmp/clean-install"
     shutil.rmtree(work, ignore_errors=True)
     work.mkdir(parents=True)
@@ -115,6 +113,15 @@ def test_https_cycles_trust_the_bundle_found_at_run_time(root, tls_fakes):
     }
     once = ("burn-watch", "once", "--state-file", "/tmp/clean-install/state.json")
 
+    # Debian's bundle is found where Debian keeps it; it does not know the fake.
+    system = "/etc/ssl/certs/ca-certificates.crt"
+    check = in_root(root, "burn-watch", "check", env=env)
+    assert f"CA certificates {system} (the system's): ok" in check.stdout.splitlines()
+    untrusted = in_root(root, *once, env=env)
+    assert untrusted.returncode == 1 and "certificate" in untrusted.stderr
+
+    # With no bundle anywhere, the first request says so, and how to give one.
+    (root / system.lstrip("/")).unlink()
     unfound = in_root(root, *once, env=env)
     assert unfound.returncode == 1
     assert "no CA certificates found" in unfound.stderr
@@ -123,7 +130,7 @@ def test_https_cycles_trust_the_bundle_found_at_run_time(root, tls_fakes):
 
     env["SSL_CERT_FILE"] = "/tmp/clean-install/loopback.pem"
     check = in_root(root, "burn-watch", "check", env=env)
-    assert "CA certificates: /tmp/clean-install/loopback.pem (SSL_CERT_FILE)" in check.stdout
+    assert f"CA certificates {env['SSL_CERT_FILE']} (SSL_CERT_FILE): ok" in check.stdout
 
     first = in_root(root, *once, env=env)
     assert (first.returncode, first.stderr) == (0, "")
