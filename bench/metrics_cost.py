@@ -25,9 +25,12 @@ import tempfile
 import time
 from collections.abc import Callable
 from pathlib import Path
-from typing import Any
+from typing import TYPE_CHECKING, Any
 
 from measurement import measure
+
+if TYPE_CHECKING:
+    from corvane_burn_watch.cli.reports import CycleReport
 
 HERE = Path(__file__).resolve().parent
 SIZE = 1_024
@@ -43,7 +46,7 @@ def measure_cycles(seed_path: str, reps: int, rounds: int, state_dir: str) -> No
     from workload import BOT_TOKEN, CHAT_ID, THRESHOLD
 
     from corvane_burn_watch.cli.metrics import MetricsFile, WatchMetrics
-    from corvane_burn_watch.cli.reports import CycleReport, fan_out
+    from corvane_burn_watch.cli.reports import fan_out
 
     bw._set_sleep(lambda seconds: None)  # the pauses between chunks
     seed = Path(seed_path).read_bytes()

@@ -42,7 +42,9 @@ class Usage(TypedDict):
 def _timed(command: list[str], env: dict[str, str], cwd: str) -> tuple[Usage, str]:
     """Runs a command to its end; its own CPU and peak memory, and its stderr."""
     with tempfile.TemporaryFile() as errors:
-        process = subprocess.Popen(command, env=env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=errors)
+        process = subprocess.Popen(
+            command, env=env, cwd=cwd, stdout=subprocess.DEVNULL, stderr=errors
+        )
         _, status, usage = os.wait4(process.pid, 0)
         process.returncode = os.waitstatus_to_exitcode(status)
         errors.seek(0)
@@ -68,13 +70,17 @@ def _resident_after_start(command: list[str], env: dict[str, str], cwd: str, rea
             raise SystemExit(f"{' '.join(command)} ended before '{ready}':\n{''.join(seen)}")
         time.sleep(0.3)  # let the process settle into its sleep
         status = Path(f"/proc/{process.pid}/status").read_text()
-        return next(int(line.split()[1]) for line in status.splitlines() if line.startswith("VmRSS:"))
+        return next(
+            int(line.split()[1]) for line in status.splitlines() if line.startswith("VmRSS:")
+        )
     finally:
         process.terminate()
         process.wait(timeout=30)
 
 
-def run(quick: bool, env: dict[str, str], directory: str, burn_watch: str, python: str) -> dict[str, Any]:
+def run(
+    quick: bool, env: dict[str, str], directory: str, burn_watch: str, python: str
+) -> dict[str, Any]:
     reps = QUICK_REPS if quick else REPS
     state_seed = Path(directory, f"state-{SIZE}.json")
     state = str(Path(directory, "process-state.json"))
@@ -82,7 +88,9 @@ def run(quick: bool, env: dict[str, str], directory: str, burn_watch: str, pytho
     env = dict(env, BURN_TELEGRAM_TOKEN=workload.BOT_TOKEN, BURN_TELEGRAM_CHAT_ID=workload.CHAT_ID)
     env.pop("PYTHONPATH", None)  # each side imports what it installed, nothing else
 
-    samples: dict[str, list[Any]] = {k: [] for k in ("lib_once", "py_once", "lib_run", "py_run", "version")}
+    samples: dict[str, list[Any]] = {
+        k: [] for k in ("lib_once", "py_once", "lib_run", "py_run", "version")
+    }
     for _ in range(reps):
         for side, command in (("lib", [burn_watch]), ("py", plain)):
             shutil.copy(state_seed, state)
@@ -96,7 +104,9 @@ def run(quick: bool, env: dict[str, str], directory: str, burn_watch: str, pytho
         ):
             Path(state).unlink(missing_ok=True)
             samples[f"{side}_run"].append(
-                _resident_after_start([*command, "run", "--state-file", state], env, str(HERE), ready)
+                _resident_after_start(
+                    [*command, "run", "--state-file", state], env, str(HERE), ready
+                )
             )
         samples["version"].append(_timed([burn_watch, "--version"], env, str(HERE))[0])
     return {"reps": reps, "burn_watch": burn_watch, **samples}

@@ -32,7 +32,9 @@ def _startup_table(state_path: str, token: str, chat_id: str) -> int:
     current = pure_python.burn_map(rows)
     updated_at = datetime.now(UTC).strftime("%Y-%m-%dT%H:%M:%SZ")
     pure_python.save_burn_state(state_path, current, updated_at)
-    lines = [f"SN{netuid}: {pure_python.format_owner_burn(burn)}" for netuid, burn in current.items()]
+    lines = [
+        f"SN{netuid}: {pure_python.format_owner_burn(burn)}" for netuid, burn in current.items()
+    ]
     text = "Owner burn rates\n" + updated_at + "\n\n" + "\n".join(lines)
     ok, _ = pure_python.send_burn_telegram_messages(text, token, chat_id)
     return 0 if ok else 1

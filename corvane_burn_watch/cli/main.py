@@ -6,21 +6,23 @@ import argparse
 import contextlib
 import os
 import sys
-from collections.abc import Callable, Sequence
-from typing import TYPE_CHECKING
 
 from . import logs, settings
 from .exit_codes import EXIT_ERROR, EXIT_SIGINT, EXIT_SIGTERM, EXIT_USAGE
 from .parser import UsageError, build_parser, with_default_command
 from .signals import TerminationRequested, sigterm_as_interrupt
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Callable, Sequence
+
     from .reports import Consumer
 
-__all__ = ["main"]
+    Command = Callable[[argparse.Namespace, settings.Credentials], int]
+    WatchCommand = Callable[[argparse.Namespace, str, settings.Credentials], int]
 
-Command = Callable[[argparse.Namespace, settings.Credentials], int]
-WatchCommand = Callable[[argparse.Namespace, str, settings.Credentials], int]
+__all__ = ["main"]
 
 
 def _setup_command(name: str) -> Command:

@@ -5,12 +5,14 @@ from __future__ import annotations
 
 import argparse
 import os
-from collections.abc import Mapping
-from typing import TYPE_CHECKING
 
 from . import settings
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Mapping
+
     from ..burn_watch import WatchOptions
 
 __all__ = ["check_watch_settings", "thread_id", "watch_options"]

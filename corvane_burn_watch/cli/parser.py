@@ -4,12 +4,16 @@ from __future__ import annotations
 
 import argparse
 import textwrap
-from collections.abc import Sequence
-from pathlib import Path
-from typing import NoReturn
 
 from . import logs
 from .numbers import number, whole_number
+
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Sequence
+    from pathlib import Path
+    from typing import NoReturn
 
 __all__ = ["COMMANDS", "PROG", "UsageError", "build_parser", "with_default_command"]
 
@@ -71,6 +75,8 @@ class _Parser(argparse.ArgumentParser):
 def _path(text: str) -> Path:
     if not text:
         raise argparse.ArgumentTypeError("must not be empty")
+    from pathlib import Path  # only when a path is given
+
     return Path(text)
 
 

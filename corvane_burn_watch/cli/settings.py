@@ -12,13 +12,13 @@ from __future__ import annotations
 import errno
 import os
 import stat
-import urllib.parse
-from collections.abc import Mapping
-from dataclasses import dataclass
 from pathlib import Path
-from typing import TYPE_CHECKING
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Mapping
+
     from ..burn_watch import Settings
 
 __all__ = [
@@ -84,16 +84,19 @@ def _read_regular_file(variable: str, path: str) -> str:
             raise SettingsError(f"cannot read {variable} ({path}): {reason}") from None
 
 
-@dataclass(frozen=True)
 class Credentials:
     """What the program hands the library: the Telegram bot and chat, and the
     service settings (addresses, the data service key, User-Agent, CA
     bundle), read once from the environment and passed down with every call,
-    so that nothing is ever written back into the environment."""
+    so that nothing is ever written back into the environment. (A plain
+    class: dataclasses would cost every start its imports.)"""
 
-    telegram_token: str
-    telegram_chat_id: str
-    service: Settings
+    __slots__ = ("service", "telegram_chat_id", "telegram_token")
+
+    def __init__(self, telegram_token: str, telegram_chat_id: str, service: Settings) -> None:
+        self.telegram_token = telegram_token
+        self.telegram_chat_id = telegram_chat_id
+        self.service = service
 
 
 def read_secret(name: str, environ: Mapping[str, str]) -> str | None:
@@ -174,6 +177,8 @@ def check_service_urls(environ: Mapping[str, str]) -> None:
         if not value.startswith(("http://", "https://")):
             raise SettingsError(f"{name} must start with http:// or https://, not {value!r}")
         try:
+            import urllib.parse  # only for an address given
+
             host = urllib.parse.urlsplit(value).hostname
         except ValueError as error:
             raise SettingsError(f"{name} is not a usable URL ({error}): {value!r}") from None

@@ -17,7 +17,9 @@ import socket
 import time
 from collections.abc import Iterator, Mapping
 
-from .reports import CycleReport
+TYPE_CHECKING = False  # typing's costs an import at start; type checkers take this one as theirs
+if TYPE_CHECKING:
+    from .reports import CycleReport
 
 __all__ = ["Notifier"]
 
