@@ -179,12 +179,13 @@ def main() -> None:
             env.update(ORBISCA_API_KEY=workload.API_KEY, BURN_TELEGRAM_API_BASE=urls["telegram"])
             if options.processes:
                 # The plain program runs on the interpreter burn-watch is installed for.
-                python = str(Path(options.burn_watch).resolve().with_name("python"))
+                burn_watch = os.path.abspath(options.burn_watch)
+                python = str(Path(burn_watch).with_name("python"))
                 process_results = process_mode.run(
                     options.quick,
                     dict(env, ORBISCA_API_BASE=urls["data"][str(process_mode.SIZE)]),
                     directory,
-                    options.burn_watch,
+                    burn_watch,
                     python if os.path.exists(python) else sys.executable,
                 )
                 process_mode.print_report(process_results)

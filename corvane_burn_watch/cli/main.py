@@ -9,7 +9,7 @@ import sys
 
 from . import logs, settings
 from .exit_codes import EXIT_ERROR, EXIT_SIGINT, EXIT_SIGTERM, EXIT_USAGE
-from .parser import UsageError, build_parser, with_default_command
+from .parser import COMMANDS, UsageError, build_parser, with_default_command
 from .signals import TerminationRequested, sigterm_as_interrupt
 
 # typing's costs an import at start; type checkers take this one as theirs.
@@ -127,9 +127,9 @@ def _dispatch(args: argparse.Namespace) -> int:
 
 def main(argv: Sequence[str] | None = None) -> int:
     try:
-        args = build_parser().parse_args(
-            with_default_command(sys.argv[1:] if argv is None else argv)
-        )
+        words = with_default_command(sys.argv[1:] if argv is None else argv)
+        # A command needs only its own part of the command line built.
+        args = build_parser(words[0] if words[0] in COMMANDS else None).parse_args(words)
     except UsageError as error:
         logs.say(f"error: {error}", "error")
         return EXIT_USAGE

@@ -12,12 +12,12 @@ from __future__ import annotations
 import errno
 import os
 import stat
-from pathlib import Path
 
 # typing's costs an import at start; type checkers take this one as theirs.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Mapping
+    from pathlib import Path
 
     from ..burn_watch import Settings
 
@@ -197,6 +197,8 @@ def default_state_file(environ: Mapping[str, str]) -> Path:
     """The per-user state file: under $XDG_STATE_HOME, else ~/.local/state."""
     base = environ.get("XDG_STATE_HOME", "")
     # The XDG rules say a relative value is invalid and must be ignored.
+    from pathlib import Path  # imported when a command needs a state file
+
     root = Path(base) if os.path.isabs(base) else Path.home() / ".local" / "state"
     return root / STATE_DIR_NAME / STATE_FILE_NAME
 
@@ -225,6 +227,8 @@ def prepare_state_file(path: Path, *, create_directory: bool) -> Path:
     if found is not None and not stat.S_ISREG(found.st_mode):
         raise SettingsError(f"state file {path} is {_node_kind(found.st_mode)}, not a regular file")
     # A symbolic link stays: the file is replaced in its target's directory.
+    from pathlib import Path
+
     directory = Path(os.path.realpath(path)).parent if path.is_symlink() else path.parent
     if create_directory:
         try:
