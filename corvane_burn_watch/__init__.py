@@ -1,14 +1,16 @@
 """Watches the owner burn rate of every Corvane subnet and reports changes to Telegram.
 
 The work is done by the compiled module :mod:`corvane_burn_watch.burn_watch`;
-this package re-exports its public operations. The module is loaded when one
-of them is first asked for, not with the package, so that ``burn-watch
---version`` and the simulator never load it.
+this package re-exports its public operations.
 """
 
-from __future__ import annotations
+# The compiled module (with libcurl and OpenSSL) is loaded on first use, not
+# with the package: the program imports this package before it can handle
+# Ctrl-C, and loading the module is most of its start-up. Nothing else costly
+# is imported here (not even typing) for the same reason.
+import importlib
+import os
 
-# Not typing's: nothing here may cost an import at start.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from typing import Any
@@ -18,21 +20,19 @@ if TYPE_CHECKING:
 __version__ = "0.1.0"
 
 
-def __getattr__(name: str) -> Any:
-    if name.startswith("_"):
+def _is_submodule(name: str) -> bool:
+    folder = os.path.join(os.path.dirname(__file__), name)
+    return os.path.isdir(folder) or os.path.exists(folder + ".py")
+
+
+def __getattr__(name: str) -> "Any":
+    # Submodules (``from . import _cli``) are the import system's to load.
+    if name.startswith("_") or _is_submodule(name):
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}")
-    # Importing the submodule sets it in this namespace.
-    __import__(f"{__name__}.burn_watch")
-    module = globals()["burn_watch"]
+    module = importlib.import_module(".burn_watch", __name__)
     if name == "burn_watch":
         return module
     try:
         return getattr(module, name)
     except AttributeError:
         raise AttributeError(f"module {__name__!r} has no attribute {name!r}") from None
-
-
-def __dir__() -> list[str]:
-    __import__(f"{__name__}.burn_watch")
-    public = (n for n in dir(globals()["burn_watch"]) if not n.startswith("_"))
-    return sorted({*globals(), *public})

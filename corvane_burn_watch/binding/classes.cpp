@@ -51,7 +51,9 @@ void bind_watch_options(nb::module_& m) {
           [](WatchOptions* self, bool skip_bad_rows, bool keep_corrupt_state, bool warn_full_page,
              double request_deadline_seconds, bool redeliver, std::string pending_path,
              double max_retry_after_seconds, double startup_threshold, bool startup_table,
-             bool quiet_startup_table, std::string message_thread_id, bool dry_run) {
+             bool quiet_startup_table, std::string message_thread_id, bool dry_run,
+             bool strict_telegram_ok, bool non_finite_changes, double keep_absent_days,
+             bool check_duplicate_rows, bool one_line_logs) {
             new (self) WatchOptions{
                 .skip_bad_rows = skip_bad_rows,
                 .keep_corrupt_state = keep_corrupt_state,
@@ -65,6 +67,11 @@ void bind_watch_options(nb::module_& m) {
                 .quiet_startup_table = quiet_startup_table,
                 .message_thread_id = std::move(message_thread_id),
                 .dry_run = dry_run,
+                .strict_telegram_ok = strict_telegram_ok,
+                .non_finite_changes = non_finite_changes,
+                .keep_absent_days = keep_absent_days,
+                .check_duplicate_rows = check_duplicate_rows,
+                .one_line_logs = one_line_logs,
             };
           },
           nb::kw_only(), "skip_bad_rows"_a = defaults.skip_bad_rows,
@@ -76,7 +83,12 @@ void bind_watch_options(nb::module_& m) {
           "startup_threshold"_a = defaults.startup_threshold,
           "startup_table"_a = defaults.startup_table,
           "quiet_startup_table"_a = defaults.quiet_startup_table,
-          "message_thread_id"_a = defaults.message_thread_id, "dry_run"_a = defaults.dry_run)
+          "message_thread_id"_a = defaults.message_thread_id, "dry_run"_a = defaults.dry_run,
+          "strict_telegram_ok"_a = defaults.strict_telegram_ok,
+          "non_finite_changes"_a = defaults.non_finite_changes,
+          "keep_absent_days"_a = defaults.keep_absent_days,
+          "check_duplicate_rows"_a = defaults.check_duplicate_rows,
+          "one_line_logs"_a = defaults.one_line_logs)
       .def_rw("skip_bad_rows", &WatchOptions::skip_bad_rows)
       .def_rw("keep_corrupt_state", &WatchOptions::keep_corrupt_state)
       .def_rw("warn_full_page", &WatchOptions::warn_full_page)
@@ -88,7 +100,12 @@ void bind_watch_options(nb::module_& m) {
       .def_rw("startup_table", &WatchOptions::startup_table)
       .def_rw("quiet_startup_table", &WatchOptions::quiet_startup_table)
       .def_rw("message_thread_id", &WatchOptions::message_thread_id)
-      .def_rw("dry_run", &WatchOptions::dry_run);
+      .def_rw("dry_run", &WatchOptions::dry_run)
+      .def_rw("strict_telegram_ok", &WatchOptions::strict_telegram_ok)
+      .def_rw("non_finite_changes", &WatchOptions::non_finite_changes)
+      .def_rw("keep_absent_days", &WatchOptions::keep_absent_days)
+      .def_rw("check_duplicate_rows", &WatchOptions::check_duplicate_rows)
+      .def_rw("one_line_logs", &WatchOptions::one_line_logs);
 }
 
 void bind_cycle_report(nb::module_& m) {
@@ -102,6 +119,7 @@ void bind_cycle_report(nb::module_& m) {
       .def_ro("alerts_sent", &CycleReport::alerts_sent)
       .def_ro("telegram_failures", &CycleReport::telegram_failures)
       .def_ro("pending_subnets", &CycleReport::pending_subnets)
+      .def_ro("progressed", &CycleReport::progressed)
       .def_ro("summary", &CycleReport::summary);
 }
 

@@ -192,6 +192,12 @@ void require_regular_or_missing(const std::string& target, const std::string& re
                 reported_path);
 }
 
+void require_no_link(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+    throw OsError(ELOOP, "is a symbolic link, which is not followed: remove it", path);
+}
+
 void write_all(int fd, std::string_view bytes, const std::string& reported_path) {
   while (!bytes.empty()) {
     ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -214,8 +220,10 @@ void sync_directory(const std::string& directory, const std::string& reported_pa
 
 }  // namespace
 
-void replace_file_atomically(const std::string& path, std::string_view bytes) {
-  std::string target = resolve_links(path);
+void replace_file_atomically(const std::string& path, std::string_view bytes,
+                             const ReplaceOptions& options) {
+  if (!options.follow_links) require_no_link(path);
+  std::string target = options.follow_links ? resolve_links(path) : path;
   std::size_t slash = target.rfind('/');
   std::string directory = slash == std::string::npos ? "."
                           : slash == 0               ? "/"
@@ -231,7 +239,8 @@ void replace_file_atomically(const std::string& path, std::string_view bytes) {
 
   remove_abandoned_temp_files(directory, base);
   TempFile temp(directory, base, path);
-  if (::fchmod(temp.fd(), mode_for(target)) != 0) throw_os_error(errno, path);
+  if (::fchmod(temp.fd(), options.mode.value_or(mode_for(target))) != 0)
+    throw_os_error(errno, path);
   write_all(temp.fd(), bytes, path);
   if (::fsync(temp.fd()) != 0) throw_os_error(errno, path);
   if (int error = temp.link_into_directory()) throw_os_error(error, path);

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/burns/change_rules.hpp"
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/json/key_index.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
@@ -32,7 +33,8 @@ const std::string& burn_text(const Value& value, const char* which) {
 
 }  // namespace
 
-ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double threshold) {
+ChangeList burns::diff_burns(const BurnMap& prev, const BurnMap& current, double threshold,
+                             const ChangeRules& rules) {
   std::vector<json::Integer> ids = read_ids(current);
 
   // Exact-text lookup; a null previous value counts as no entry at all, and
@@ -54,7 +56,7 @@ ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double thresh
     if (const std::size_t found = previous.find(entry.key);
         found != json::KeyIndex::npos) {  // new: never reported
       const std::string& old_burn = burn_text(prev_members[found].value, "old");
-      if (owner_burn_changed(old_burn, burn_text(entry.value, "new"), threshold))
+      if (burn_changed(old_burn, burn_text(entry.value, "new"), threshold, rules))
         changed.push_back({position, &old_burn});
     }
     ++position;
@@ -71,6 +73,10 @@ ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double thresh
     changes.push_back({entry.key, *change.old_burn, *entry.value.as_text()});
   }
   return changes;
+}
+
+ChangeList diff_burns(const BurnMap& prev, const BurnMap& current, double threshold) {
+  return burns::diff_burns(prev, current, threshold, {});
 }
 
 }  // namespace corvane_burn_watch

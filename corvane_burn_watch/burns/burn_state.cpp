@@ -15,6 +15,7 @@ namespace {
 
 constexpr std::string_view kBurnsKey = "owner_burn_rate";
 constexpr std::string_view kUpdatedKey = "updated_at_utc";
+constexpr std::string_view kAbsentKey = "absent_since_utc";
 
 // The burn map held in a state document's top-level object, with every value
 // made text; nullopt when the map is missing or not an object.
@@ -61,6 +62,7 @@ burns::StoredState burns::read_burn_state(const std::string& path) {
     state.unusable = std::move(file.problem);
     state.unreadable = file.status == JsonFile::Status::unreadable;
     state.content = std::move(file.content);
+    state.mode = file.mode;
     return state;
   }
   Object* top = file.document.as_object();
@@ -68,12 +70,30 @@ burns::StoredState burns::read_burn_state(const std::string& path) {
     state.unusable = std::string("holds a JSON ") + file.document.kind_name() + ", not an object";
   } else if (std::optional<BurnMap> stored = stored_burns(*top)) {
     state.burns = std::move(*stored);
+    // Only text timestamps count; anything else is as if the subnet had just
+    // gone missing.
+    if (const Value* absent = top->find(kAbsentKey); absent && absent->as_object())
+      for (const json::Member& member : *absent->as_object())
+        if (member.value.is_text()) state.absent_since.append(member.key, member.value);
     return state;
   } else {
     state.unusable = "has no \"" + std::string(kBurnsKey) + "\" map";
   }
   state.content = std::move(file.content);
+  state.mode = file.mode;
   return state;
+}
+
+void burns::save_burn_state(const std::string& path, const BurnMap& burns,
+                            const std::string& updated_at, const json::Object& absent_since) {
+  if (absent_since.empty()) return corvane_burn_watch::save_burn_state(path, burns, updated_at);
+  if (path.find('\0') != std::string::npos) throw ValueError("embedded null byte in path");
+  const Value time(updated_at);
+  std::string text = json::write_indented_sorted({{kAbsentKey, nullptr, &absent_since},
+                                                  {kBurnsKey, nullptr, &burns},
+                                                  {kUpdatedKey, &time, nullptr}});
+  text += '\n';
+  burns::replace_file_atomically(path, text);
 }
 
 void save_burn_state(const std::string& path, const BurnMap& burns, const std::string& updated_at) {

@@ -23,7 +23,7 @@ bool names_regular_file(const std::string& path) {
 }
 
 // The whole content of a regular file; on failure nullopt, with `error` set.
-std::optional<std::string> read_regular_file(const std::string& path, int& error) {
+std::optional<std::string> read_regular_file(const std::string& path, int& error, unsigned& mode) {
   // O_NONBLOCK: a FIFO swapped in after the caller's check must not hang us.
   int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
@@ -40,6 +40,7 @@ std::optional<std::string> read_regular_file(const std::string& path, int& error
     error = EINVAL;
     return std::nullopt;
   }
+  mode = info.st_mode & 0777;
   std::string content;
   // With room after it, the decoder reads the content where it lies.
   content.reserve(static_cast<std::size_t>(info.st_size) + json::kReadAhead);
@@ -64,7 +65,7 @@ JsonFile read_json_file(const std::string& path) {
   JsonFile file;
   if (!names_regular_file(path)) return file;
   int error = 0;
-  std::optional<std::string> content = read_regular_file(path, error);
+  std::optional<std::string> content = read_regular_file(path, error, file.mode);
   if (!content) {
     file.status = JsonFile::Status::unreadable;
     file.problem = std::string("cannot be read (") + std::strerror(error) + ")";

@@ -17,6 +17,9 @@ struct JsonFile {
   };
   Status status = Status::missing;
   std::string content;  // the bytes read (unreadable, missing: empty)
+  // The file's permission bits (0 when it was not opened): a copy of it
+  // must not be readable by more people than the file itself.
+  unsigned mode = 0;
   json::Value document;
   // Why the file holds no document, in a few words (empty when parsed or
   // missing): "cannot be read (Permission denied)", "is empty", ...

@@ -3,6 +3,7 @@
 #include <optional>
 
 #include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/burns/change_rules.hpp"
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "corvane_burn_watch/core/text/python_text.hpp"
@@ -44,6 +45,17 @@ bool owner_burn_changed(std::string_view old_burn, std::string_view new_burn, do
   if (!old_number || !new_number) return old_burn != new_burn;
   // A NaN difference (a NaN side, or equal infinities) compares false: no change.
   return std::fabs(*old_number - *new_number) > threshold;
+}
+
+bool burns::burn_changed(std::string_view old_burn, std::string_view new_burn, double threshold,
+                         const ChangeRules& rules) {
+  if (rules.non_finite_changes) {
+    const std::optional<double> old_number = numbers::read_double(old_burn);
+    const std::optional<double> new_number = numbers::read_double(new_burn);
+    if ((old_number && !std::isfinite(*old_number)) || (new_number && !std::isfinite(*new_number)))
+      return old_burn != new_burn;
+  }
+  return owner_burn_changed(old_burn, new_burn, threshold);
 }
 
 }  // namespace corvane_burn_watch

@@ -95,7 +95,7 @@ def _dispatch(args: argparse.Namespace) -> int:
         from .commands.demo import run_demo
 
         return run_demo(args)
-    from .options import check_watch_settings
+    from .options import check_own_files, check_watch_settings
 
     with logs.log_format(args.log_format), contextlib.ExitStack() as stack:
         try:
@@ -106,6 +106,7 @@ def _dispatch(args: argparse.Namespace) -> int:
                 return _setup_command(args.command)(args, creds)
             state_file = _state_file(args)
             check_watch_settings(args, os.environ)
+            check_own_files(args, state_file)
         except settings.SettingsError as error:
             logs.say(f"error: {error}", "error")
             return EXIT_USAGE

@@ -182,7 +182,11 @@ class MetricsFile:
 def write_atomically(path: Path, data: bytes) -> None:
     """Replaces ``path`` with ``data`` so that a reader sees the old or the new
     text, never a part of it. Readable by all (node_exporter runs as a user of
-    its own); not synced, as a lost file is written again after the next pass."""
+    its own); not synced, as a lost file is written again after the next pass.
+
+    Never written through a symbolic link: mkstemp creates the new file with
+    O_EXCL and O_NOFOLLOW, and rename(2) replaces a link found at ``path``
+    itself, leaving its target alone."""
     descriptor, temporary = tempfile.mkstemp(dir=path.parent, prefix=f".{path.name}.")
     try:
         with os.fdopen(descriptor, "wb") as handle:

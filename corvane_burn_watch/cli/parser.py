@@ -245,6 +245,7 @@ def _add_check_command(commands: argparse._SubParsersAction[_Parser]) -> None:
         formatter_class=argparse.RawDescriptionHelpFormatter,
     )
     _add_state_file(check)
+    _add_request_deadline(check)
     _add_log_format(check)
 
 
@@ -332,6 +333,23 @@ def _add_demo_options(parser: argparse.ArgumentParser) -> None:
     )
 
 
+# The shortest deadline a request may have: the HTTP client counts in whole
+# milliseconds, and reads 0 ms as no deadline at all.
+SHORTEST_REQUEST_DEADLINE = 0.001
+
+
+def _add_request_deadline(group: argparse._ActionsContainer) -> None:
+    group.add_argument(
+        "--request-deadline",
+        type=number(SHORTEST_REQUEST_DEADLINE, inclusive=True),
+        default=300.0,
+        metavar="SECONDS",
+        help="longest time any one request to the data service or Telegram may take, "
+        "connecting included, at least 0.001; a slower one fails as a network failure does "
+        "(default: 300)",
+    )
+
+
 def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
     """The options of a long-running watch, for run, once, snapshot and test-message."""
     group = parser.add_argument_group("delivery")
@@ -364,14 +382,7 @@ def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
         help="when Telegram asks to wait (429), wait and send again as long as a cycle waits "
         "no more than this in all; else the alert waits for the next cycle (default: 60)",
     )
-    group.add_argument(
-        "--request-deadline",
-        type=number(0.0, inclusive=False),
-        default=300.0,
-        metavar="SECONDS",
-        help="longest time any one request to the data service or Telegram may take, "
-        "connecting included; a slower one fails as a network failure does (default: 300)",
-    )
+    _add_request_deadline(group)
     if command in ("run", "snapshot"):
         group.add_argument(
             "--quiet-startup-table",

@@ -16,14 +16,16 @@ import stat
 # typing's costs an import at start; type checkers take this one as theirs.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Mapping
+    from collections.abc import Mapping, Sequence
     from pathlib import Path
 
     from ..burn_watch import Settings
 
 __all__ = [
     "Credentials",
+    "OwnFile",
     "SettingsError",
+    "check_own_files",
     "check_service_urls",
     "check_user_agent",
     "default_state_file",
@@ -73,10 +75,13 @@ def _read_regular_file(variable: str, path: str) -> str:
         fd = os.open(path, os.O_RDONLY | os.O_NONBLOCK | os.O_NOCTTY | os.O_CLOEXEC)
     except OSError as error:
         raise SettingsError(f"cannot read {variable} ({path}): {error.strerror}") from None
+    # Looked at before open() wraps it: open() refuses a directory with an
+    # error of its own, not this one-line message.
+    mode = os.fstat(fd).st_mode
+    if not stat.S_ISREG(mode):
+        os.close(fd)
+        raise SettingsError(f"{variable} ({path}) is {_node_kind(mode)}, not a regular file")
     with open(fd, encoding="utf-8") as handle:
-        mode = os.fstat(fd).st_mode
-        if not stat.S_ISREG(mode):
-            raise SettingsError(f"{variable} ({path}) is {_node_kind(mode)}, not a regular file")
         try:
             return handle.read()
         except (OSError, UnicodeDecodeError) as error:
@@ -249,3 +254,55 @@ def prepare_state_file(path: Path, *, create_directory: bool) -> Path:
     if os.path.exists(path) and not os.access(path, os.W_OK):
         raise SettingsError(f"state file {path} is not writable")
     return path
+
+
+class OwnFile:
+    """A file the program works on, named as its messages name it. (A plain
+    class, as Credentials is.)"""
+
+    __slots__ = ("link_allowed", "path", "what", "written")
+
+    def __init__(
+        self, what: str, path: Path, *, link_allowed: bool = False, written: bool = True
+    ) -> None:
+        self.what = what  # "pending alerts file", ...
+        self.path = path
+        # Whether a symbolic link may stand there: the state file is replaced
+        # in its target's folder, while every other file the program writes is
+        # opened without following a link.
+        self.link_allowed = link_allowed
+        self.written = written  # the pause file is only looked at
+
+
+def _identity(path: Path) -> tuple[int, int] | None:
+    try:
+        found = os.stat(path)
+    except OSError:
+        return None
+    return found.st_dev, found.st_ino
+
+
+def check_own_files(files: Sequence[OwnFile]) -> None:
+    """Refuses, before anything is written, a file of the program that is a
+    symbolic link where none may be, that is something else than a regular
+    file, or that is the same file as another one of them (by path, or by
+    device and inode where it exists): a pending alerts file that is the state
+    file would delete the state once the alerts are delivered."""
+    seen: list[tuple[OwnFile, str, tuple[int, int] | None]] = []
+    for file in files:
+        if not file.link_allowed and file.path.is_symlink():
+            raise SettingsError(f"{file.what} {file.path} is a symbolic link: name the file itself")
+        if file.written:
+            found = _examine(file.path, file.what)
+            if found is not None and not stat.S_ISREG(found.st_mode):
+                raise SettingsError(
+                    f"{file.what} {file.path} is {_node_kind(found.st_mode)}, not a regular file"
+                )
+        real, identity = os.path.realpath(file.path), _identity(file.path)
+        for other, other_real, other_identity in seen:
+            if real == other_real or (identity is not None and identity == other_identity):
+                raise SettingsError(
+                    f"{file.what} {file.path} is the {other.what} {other.path}: "
+                    "each must be a file of its own"
+                )
+        seen.append((file, real, identity))

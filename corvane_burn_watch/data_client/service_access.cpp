@@ -3,8 +3,10 @@
 #include <string>
 #include <utility>
 
+#include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
 #include "corvane_burn_watch/core/http/control_characters.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
 #include "corvane_burn_watch/core/text/python_strip.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
 #include "corvane_burn_watch/data_client/data_client.hpp"
@@ -82,7 +84,15 @@ json::Value data_client::get_json(std::string_view path, const json::Object& par
   // surrogate has none of.
   utf8::require_encodable(request.url);
   for (const auto& [name, value] : request.headers) utf8::require_encodable(value);
-  return data_client::payload_from_response(http::perform(request), rows);
+  // The key travels in a header; a network message must never show it, nor
+  // the bytes an undecodable answer carries in its error.
+  request.secrets = {std::string(auth)};
+  try {
+    return data_client::payload_from_response(http::perform(request), rows);
+  } catch (UnicodeDecodeError& e) {
+    http::mask(e.data, request.secrets);
+    throw;
+  }
 }
 
 }  // namespace corvane_burn_watch

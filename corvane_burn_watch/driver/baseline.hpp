@@ -3,8 +3,11 @@
 // then the new map in its place, with the options of a long-running watch
 // (keep an unusable file, write nothing in a dry run).
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/burns/change_rules.hpp"
 #include "corvane_burn_watch/burns/state_file.hpp"
 #include "corvane_burn_watch/driver/watch_options.hpp"
 
@@ -21,7 +24,10 @@ class Baseline {
 
   // Saves `current` as the new state (nothing in a dry run). An unusable file
   // is first kept as "<path>.corrupt-<UTC time>", with a warning line; one
-  // that could not be read is never replaced (OsError).
+  // that could not be read is never replaced (OsError). With
+  // keep_absent_days, stored subnets missing from `current` stay in the file
+  // at their stored values, for that long after the pass that first missed
+  // them, with a warning line naming those that just went missing.
   void replace(const BurnMap& current, const std::string& updated_at);
 
  private:
@@ -30,8 +36,30 @@ class Baseline {
   burns::StoredState stored_;
 };
 
+// What the options count as a change (burns::ChangeRules).
+burns::ChangeRules change_rules(const WatchOptions& options);
+
+// The map to store when subnets missing from `current` are kept: `current`,
+// then each stored subnet it lacks, unless missing for longer than
+// `keep_days` (from `absent_since`, which is brought up to date: the
+// subnets kept, each with the time it was first missed). `went_missing`
+// gets the ids first missed now, `forgotten` those dropped.
+struct AbsentKept {
+  BurnMap burns;
+  json::Object absent_since;
+  std::vector<std::string> went_missing;
+  std::vector<std::string> forgotten;
+};
+AbsentKept keep_absent(const BurnMap& stored, const json::Object& absent_since,
+                       const BurnMap& current, const std::string& updated_at, double keep_days);
+
 // "<path>.corrupt-20260301T120000Z" for the given time, with "-2", "-3", ...
 // added when that name is taken.
 std::string corrupt_copy_path(const std::string& path, double posix_seconds);
+
+// Keeps `content` as a new corrupt copy of `path` and returns its name. The
+// copy has the permission bits `mode` of the file it copies (0600 when they
+// are not known), never wider, and is never written through a link.
+std::string keep_corrupt_copy(const std::string& path, std::string_view content, unsigned mode);
 
 }  // namespace corvane_burn_watch::driver

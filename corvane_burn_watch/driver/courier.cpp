@@ -1,5 +1,6 @@
 #include "corvane_burn_watch/driver/courier.hpp"
 
+#include <algorithm>
 #include <sstream>
 #include <utility>
 #include <vector>
@@ -15,6 +16,11 @@ using telegram::SendStatus;
 
 // How many times one message may follow a moved chat.
 constexpr int kMigrationsPerMessage = 3;
+// How many times one pass sends one message, whatever Telegram asks: a server
+// that answers every send with 429 and retry_after 0 must not hold a pass.
+constexpr int kSendsPerMessage = 5;
+// The least a rate-limit wait counts against the pass's budget (and lasts).
+constexpr double kShortestRateLimitWait = 1.0;
 
 // What a message in a dry run looks like on standard output: the message,
 // then a line of its own that ends it.
@@ -53,7 +59,8 @@ Courier::Courier(std::string token, std::string chat_id, const WatchOptions& opt
 
 SendOutcome Courier::attempt(std::string_view text, bool quiet) {
   const telegram::MessageOptions message{options_.message_thread_id, quiet,
-                                         options_.request_deadline_seconds};
+                                         options_.request_deadline_seconds,
+                                         options_.strict_telegram_ok};
   if (!options_.redeliver)
     return telegram::send_message(text, token_, chat_id_, message, settings_);
   try {
@@ -63,7 +70,7 @@ SendOutcome Courier::attempt(std::string_view text, bool quiet) {
     // message stays pending as after any other server trouble.
     SendOutcome garbled;
     garbled.status = SendStatus::server_error;
-    garbled.detail = http::redact(e.what(), {token_});
+    garbled.detail = http::redact(e.what(), http::token_secrets(token_));
     return garbled;
   }
 }
@@ -73,18 +80,20 @@ SendOutcome Courier::send(std::string_view text, bool quiet) {
     host::write_output(std::string(text) + std::string(kDryRunSeparator));
     return {};
   }
-  for (int migrations = 0;;) {
+  for (int migrations = 0, sends = 1;; ++sends) {
     SendOutcome outcome = attempt(text, quiet);
     if (outcome.delivered()) return outcome;
     record_.count_failure(telegram::failure_reason(outcome.status));
-    if (!options_.redeliver) return outcome;
+    if (!options_.redeliver || sends >= kSendsPerMessage) return outcome;
+    const double wait =
+        outcome.retry_after ? std::max(*outcome.retry_after, kShortestRateLimitWait) : 0;
     if (outcome.status == SendStatus::rate_limited && outcome.retry_after &&
-        *outcome.retry_after <= rate_limit_budget_) {
+        wait <= rate_limit_budget_) {
       host::log(host::LogLevel::info, "telegram asked to wait " +
                                           seconds_text(*outcome.retry_after) +
                                           " s (rate limited): waiting, then sending again");
-      rate_limit_budget_ -= *outcome.retry_after;
-      host::sleep_for(*outcome.retry_after);
+      rate_limit_budget_ -= wait;
+      host::sleep_for(wait);
       continue;
     }
     if (outcome.status == SendStatus::migrated && !outcome.migrate_to_chat_id.empty() &&
@@ -129,8 +138,10 @@ DeliveryFailure delivery_failure(std::string_view what, const SendOutcome& outco
       if (outcome.retry_after)
         return {host::LogLevel::warning,
                 std::string(what) + ": Telegram asked to wait " +
-                    seconds_text(*outcome.retry_after) + " s (rate limited), more than the " +
-                    seconds_text(options.max_retry_after_seconds) + " s a pass waits in all" + tail,
+                    seconds_text(*outcome.retry_after) + " s (rate limited); a pass waits " +
+                    seconds_text(options.max_retry_after_seconds) +
+                    " s in all and sends a message at most " + std::to_string(kSendsPerMessage) +
+                    " times" + tail,
                 1};
       break;
     default:

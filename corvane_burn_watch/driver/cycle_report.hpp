@@ -24,7 +24,12 @@ struct CycleReport {
   // "network", "refused" or "not_configured".
   std::vector<std::string> telegram_failures;
   int pending_subnets = 0;  // subnets waiting in the pending file afterwards
-  std::string summary;      // one short line, e.g. for systemd's STATUS=
+  // Whether the pass moved anything forward: it stored the fetched rates (or,
+  // in a dry run, would have) or got a message to the chat. A pass that ends
+  // with neither (a failed fetch, every send refused or rate limited) made
+  // none, and one after another means the watch is stuck.
+  bool progressed = false;
+  std::string summary;  // one short line, e.g. for systemd's STATUS=
 };
 
 // The report is handed over: an observer may keep it (a host's metrics read

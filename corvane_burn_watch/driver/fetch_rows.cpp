@@ -5,6 +5,7 @@
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/http/redact.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
 #include "corvane_burn_watch/driver/row_checks.hpp"
 
@@ -32,17 +33,23 @@ std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
       *auth, settings, RequestLimits{options.request_deadline_seconds});
   if (SubnetRows* rows = std::get_if<SubnetRows>(&fetched)) {
     if (options.warn_full_page) warn_if_page_full(rows->size());
-    if (!options.skip_bad_rows) return FetchedRows{std::move(updated_at), std::move(*rows)};
-    RowSplit split = split_watchable_rows(std::move(*rows));
-    if (!split.left_out.empty())
-      host::log(host::LogLevel::warning, left_out_rows_line(split.left_out));
-    return FetchedRows{std::move(updated_at), std::move(split.kept)};
+    if (options.skip_bad_rows) {
+      RowSplit split = split_watchable_rows(std::move(*rows));
+      if (!split.left_out.empty())
+        host::log(host::LogLevel::warning, left_out_rows_line(split.left_out));
+      *rows = std::move(split.kept);
+    }
+    if (options.check_duplicate_rows) *rows = drop_duplicate_rows(std::move(*rows));
+    return FetchedRows{std::move(updated_at), std::move(*rows)};
   }
   const json::Value& data = std::get<json::Value>(fetched);
   if (!is_fetch_failure(data))
     throw TypeError(std::string("subnet list fetch gave a ") + data.kind_name() +
                     " instead of a list of rows");
-  host::log(host::LogLevel::error, std::string(failure_prefix) + json::write_one_line(data));
+  // A service that echoes the key ("invalid key ...", a page quoted under
+  // "raw") must not put it in the log.
+  host::log(host::LogLevel::error,
+            std::string(failure_prefix) + http::redact(json::write_one_line(data), {*auth}));
   return std::nullopt;
 }
 

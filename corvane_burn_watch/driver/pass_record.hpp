@@ -15,7 +15,11 @@ class PassRecord {
 
   // The pass's burn map; copied only when an observer will read it.
   void set_burns(const BurnMap& burns);
-  void count_alert_sent() { ++report_.alerts_sent; }
+  void count_alert_sent() {
+    ++report_.alerts_sent;
+    report_.progressed = true;
+  }
+  void count_state_saved() { report_.progressed = true; }
   void count_failure(std::string_view reason) { report_.telegram_failures.emplace_back(reason); }
   void set_pending(std::size_t subnets) { report_.pending_subnets = static_cast<int>(subnets); }
   // What went wrong, in a few words, for the summary of a pass that gives 1 or 2.

@@ -1,5 +1,6 @@
 #include "corvane_burn_watch/driver/pending_alerts.hpp"
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -12,6 +13,7 @@
 #include "corvane_burn_watch/burns/json_file.hpp"
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/json/key_index.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "corvane_burn_watch/driver/baseline.hpp"
@@ -42,6 +44,21 @@ void sort_by_id(std::vector<PendingAlert>& alerts) {
   for (auto& entry : keyed) alerts.push_back(std::move(entry.second));
 }
 
+// The pending file is the system's own: a link there (planted, or left by
+// mistake) would have its target rewritten or its target's copy kept.
+void require_no_link(const std::string& path) {
+  struct stat info {};
+  if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode))
+    throw OsError(ELOOP, "pending alerts file is a symbolic link, which is not followed: remove it",
+                  path);
+}
+
+bool is_chat_id(std::string_view text) {
+  const std::string_view digits = text.substr(!text.empty() && text.front() == '-' ? 1 : 0);
+  return !digits.empty() && digits.size() <= 20 &&
+         std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
 const std::string* text_member(const json::Object& object, std::string_view key) {
   const json::Value* value = object.find(key);
   return value ? value->as_text() : nullptr;
@@ -54,10 +71,15 @@ void merge_changes(PendingAlerts& pending, const ChangeList& changes, const Burn
   for (std::size_t i = 0; i < pending.alerts.size(); ++i)
     index.emplace(pending.alerts[i].subnet_id, i);
   // Subnets pending before this pass follow the service, changed or not: the
-  // line the chat gets runs to the value of now.
+  // line the chat gets runs to the value of now. Looked up through an index:
+  // a scan of the map per pending subnet costs n² with many of both.
+  const json::Member* members = current.empty() ? nullptr : &*current.begin();
+  json::KeyIndex now(current.size());
+  for (std::size_t i = 0; i < current.size(); ++i) now.insert(members[i].key, i);
   for (PendingAlert& alert : pending.alerts)
-    if (const json::Value* now = current.find(alert.subnet_id); now && now->is_text())
-      alert.latest = *now->as_text();
+    if (const std::size_t at = now.find(alert.subnet_id);
+        at != json::KeyIndex::npos && members[at].value.is_text())
+      alert.latest = *members[at].value.as_text();
   for (const ChangeTriple& change : changes) {
     if (auto found = index.find(change.subnet_id); found != index.end())
       pending.alerts[found->second].latest = change.new_burn;
@@ -67,10 +89,10 @@ void merge_changes(PendingAlerts& pending, const ChangeList& changes, const Burn
   sort_by_id(pending.alerts);
 }
 
-void drop_settled(PendingAlerts& pending, double threshold) {
-  std::erase_if(pending.alerts, [threshold](const PendingAlert& alert) {
+void drop_settled(PendingAlerts& pending, double threshold, const burns::ChangeRules& rules) {
+  std::erase_if(pending.alerts, [threshold, &rules](const PendingAlert& alert) {
     const auto settled = [&](const std::string& held) {
-      return !owner_burn_changed(held, alert.latest, threshold);
+      return !burns::burn_changed(held, alert.latest, threshold, rules);
     };
     return settled(alert.told) &&
            std::all_of(alert.maybe_told.begin(), alert.maybe_told.end(), settled);
@@ -90,7 +112,9 @@ std::string chat_after_migrations(PendingAlerts& pending, const std::string& con
   std::string chat = configured;
   for (int hop = 0; hop < kMigrationHops; ++hop) {
     const std::string* next = text_member(pending.chat_migrations, chat);
-    if (next == nullptr || chain.find(chat) != nullptr) break;
+    // Only a chat id is followed: a value Telegram never sends (an earlier
+    // version kept whatever came) is dropped, not put in a log line.
+    if (next == nullptr || !is_chat_id(*next) || chain.find(chat) != nullptr) break;
     chain.set(chat, *next);
     chat = *next;
   }
@@ -106,8 +130,10 @@ json::Value pending_document(const PendingAlerts& pending) {
     if (!alert.maybe_told.empty())
       entry.append(std::string(kMaybeToldKey),
                    json::Array(alert.maybe_told.begin(), alert.maybe_told.end()));
-    alerts.set(alert.subnet_id, std::move(entry));
+    alerts.append(alert.subnet_id, std::move(entry));
   }
+  // Each subnet is pending once; set() per subnet would scan the object each time.
+  alerts.remove_duplicate_keys();
   return json::Object{{std::string(kAlertsKey), std::move(alerts)},
                       {std::string(kMigrationsKey), pending.chat_migrations}};
 }
@@ -147,6 +173,7 @@ std::string pending_file_path(const std::string& state_path, const WatchOptions&
 }
 
 PendingAlerts PendingFile::load() {
+  require_no_link(path_);
   burns::JsonFile file = burns::read_json_file(path_);
   if (file.status == burns::JsonFile::Status::missing) return *(on_disk_ = PendingAlerts{});
   if (file.status == burns::JsonFile::Status::parsed)
@@ -161,8 +188,7 @@ PendingAlerts PendingFile::load() {
     host::log(host::LogLevel::warning, "pending alerts file " + path_ + " " + why + ": ignored");
     return {};
   }
-  const std::string copy = corrupt_copy_path(path_, host::now_seconds());
-  burns::replace_file_atomically(copy, file.content);
+  const std::string copy = keep_corrupt_copy(path_, file.content, file.mode);
   host::log(host::LogLevel::warning,
             "pending alerts file " + path_ + " " + why + ": kept as " + copy + "; starting afresh");
   // The unusable file itself is replaced or removed by the next store().
@@ -179,7 +205,8 @@ void PendingFile::store(const PendingAlerts& pending) {
     }
   } else {
     burns::replace_file_atomically(path_,
-                                   json::write_indented_sorted(pending_document(pending)) + "\n");
+                                   json::write_indented_sorted(pending_document(pending)) + "\n",
+                                   {.follow_links = false, .mode = std::nullopt});
   }
   on_disk_ = pending;
 }

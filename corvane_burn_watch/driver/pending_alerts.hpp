@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
+#include "corvane_burn_watch/burns/change_rules.hpp"
 #include "corvane_burn_watch/core/json/value.hpp"
 #include "corvane_burn_watch/driver/watch_options.hpp"
 
@@ -47,7 +48,7 @@ void merge_changes(PendingAlerts& pending, const ChangeList& changes, const Burn
 // at: a subnet missing from the pending file must have in the state file what
 // the chat was last told, or its next change would be told from a value the
 // chat never got.
-void drop_settled(PendingAlerts& pending, double threshold);
+void drop_settled(PendingAlerts& pending, double threshold, const burns::ChangeRules& rules = {});
 
 // The alerts as change triples (id, told, latest), for the alert text.
 ChangeList pending_changes(const PendingAlerts& pending);

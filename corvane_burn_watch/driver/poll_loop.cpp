@@ -18,6 +18,7 @@ constexpr char kPaused[] = "monitoring paused";
 void run_burn_poll_loop(const PollLoopArgs& args, const WatchOptions& options) {
   // Every cycle would fail on these: refused before the loop starts.
   require_sendable_credentials(args.burn_token, args.burn_chat_id);
+  const host::OneLineLogs one_line(options.one_line_logs);
   const double interval = driver::poll_interval_seconds(args.interval_minutes);
   const WatchOnceArgs cycle{args.state_path, args.threshold, args.burn_token, args.burn_chat_id,
                             args.settings};

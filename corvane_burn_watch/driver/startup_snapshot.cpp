@@ -35,17 +35,20 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
   std::string chat = args.burn_chat_id;
   std::optional<PendingFile> file;
   PendingAlerts pending;
-  if (!options.redeliver && !options.keep_corrupt_state) {
+  if (!options.redeliver && !options.keep_corrupt_state && options.keep_absent_days <= 0) {
     // The baseline replaces whatever the file held; nothing is read or compared.
     if (!options.dry_run) save_burn_state(args.state_path, current, fetched->updated_at);
+    record.count_state_saved();
   } else {
     Baseline baseline(args.state_path, options);
     if (options.redeliver) {
       // What changed while the watch was stopped goes out as an alert, and
       // becomes pending before the new baseline moves past it.
-      const ChangeList changes = baseline.burns().empty() ? ChangeList{}
-                                                          : diff_burns(baseline.burns(), current,
-                                                                       options.startup_threshold);
+      const ChangeList changes =
+          baseline.burns().empty()
+              ? ChangeList{}
+              : burns::diff_burns(baseline.burns(), current, options.startup_threshold,
+                                  change_rules(options));
       file.emplace(pending_file_path(args.state_path, options), options.dry_run);
       pending = file->load();
       chat = chat_for_pass(pending, args.burn_chat_id);
@@ -53,8 +56,9 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
       file->store(pending);
     }
     baseline.replace(current, fetched->updated_at);
+    record.count_state_saved();
     if (file) {
-      drop_settled(pending, options.startup_threshold);
+      drop_settled(pending, options.startup_threshold, change_rules(options));
       file->store(pending);
       record.set_pending(pending.alerts.size());
     }
@@ -95,6 +99,7 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
 
 int run_burn_startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options) {
   require_sendable_credentials(args.burn_token, args.burn_chat_id);  // before the fetch
+  const host::OneLineLogs one_line(options.one_line_logs);
   return driver::observed_pass("startup", [&](driver::PassRecord& record) {
     return driver::startup_snapshot(args, options, record);
   });

@@ -5,6 +5,7 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,10 +30,21 @@ std::string holder_of(int fd) {
 
 StateLock::StateLock(const std::string& state_path) : path_(state_path + ".lock") {
   if (path_.find('\0') != std::string::npos) throw ValueError("embedded null byte in path");
-  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  // Never through a link: the process id written below would truncate and
+  // overwrite whatever file the link points at. Not waiting: a FIFO planted
+  // there is refused below, not waited on.
+  fd_ = ::open(path_.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0666);
   if (fd_ < 0) {
     const int error = errno;
+    if (error == ELOOP)
+      throw OsError(error, "the lock file is a symbolic link, which is not followed: remove it",
+                    path_);
     throw OsError(error, "cannot open the lock file: " + std::string(std::strerror(error)), path_);
+  }
+  if (struct stat info{}; ::fstat(fd_, &info) != 0 || !S_ISREG(info.st_mode)) {
+    ::close(fd_);
+    fd_ = -1;
+    throw OsError(EINVAL, "the lock file is not a regular file: remove it", path_);
   }
   if (::flock(fd_, LOCK_EX | LOCK_NB) != 0) {
     const int error = errno;

@@ -11,7 +11,9 @@ class StateLock {
   // Takes an exclusive flock(2) on "<state_path>.lock" (created if need be)
   // without waiting, and writes this process's id into it. Throws OsError
   // (EWOULDBLOCK) naming the process that holds it when another one does, or
-  // OsError for a lock file that cannot be opened.
+  // OsError for a lock file that cannot be opened; a lock file that is a
+  // symbolic link (ELOOP) or not a regular file (EINVAL) is refused, naming
+  // it, and nothing is written through it.
   explicit StateLock(const std::string& state_path);
   StateLock(const StateLock&) = delete;
   StateLock& operator=(const StateLock&) = delete;

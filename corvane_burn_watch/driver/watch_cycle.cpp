@@ -25,6 +25,7 @@ int alert_once(const WatchOnceArgs& args, const WatchOptions& options, PassRecor
   // Saved before anything is sent, so a change whose alert fails to arrive is
   // not reported a second time.
   baseline.replace(current, fetched.updated_at);
+  record.count_state_saved();
   if (changes.empty()) return 0;
 
   const std::string text = format_burn_alert(changes, fetched.updated_at);
@@ -53,7 +54,8 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
   merge_changes(pending, changes, current);
   file.store(pending);
   baseline.replace(current, fetched.updated_at);
-  drop_settled(pending, args.threshold);
+  record.count_state_saved();
+  drop_settled(pending, args.threshold, change_rules(options));
   file.store(pending);
   record.set_pending(pending.alerts.size());
   if (pending.alerts.empty()) return 0;
@@ -76,9 +78,10 @@ int watch_cycle(const WatchOnceArgs& args, const WatchOptions& options, PassReco
   record.set_burns(current);
   Baseline baseline(args.state_path, options);
   // A first pass (no or empty state) only sets the baseline.
-  const ChangeList changes = baseline.burns().empty()
-                                 ? ChangeList{}
-                                 : diff_burns(baseline.burns(), current, args.threshold);
+  const ChangeList changes =
+      baseline.burns().empty()
+          ? ChangeList{}
+          : burns::diff_burns(baseline.burns(), current, args.threshold, change_rules(options));
   if (options.redeliver)
     return alert_until_delivered(args, options, record, baseline, current, *fetched, changes);
   return alert_once(args, options, record, baseline, current, *fetched, changes);
@@ -91,6 +94,7 @@ int run_burn_watch_once(const WatchOnceArgs& args, const WatchOptions& options) 
   // Refused before the fetch: found only at the send, after the save, the
   // changes would be lost.
   require_sendable_credentials(args.burn_token, args.burn_chat_id);
+  const host::OneLineLogs one_line(options.one_line_logs);
   return driver::observed_pass("cycle", [&](driver::PassRecord& record) {
     return driver::watch_cycle(args, options, record);
   });

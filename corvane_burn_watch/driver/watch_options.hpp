@@ -61,6 +61,29 @@ struct WatchOptions {
   // (each followed by a line "----") instead of being sent, and neither the
   // state file nor the pending alerts file is written.
   bool dry_run = false;
+
+  // ---- What a server or an answer may get wrong ----
+  // (Added last: a host may build this record member by member in order.)
+
+  // Only a boolean true in a sendMessage reply's "ok" counts as delivered
+  // ({"ok": "false"} with status 200 is a failure).
+  bool strict_telegram_ok = false;
+  // A change to or from a burn that is not a finite number ("NaN", "inf",
+  // "-Infinity") counts whenever the burn text differs; without it no
+  // comparison with NaN is ever a change.
+  bool non_finite_changes = false;
+  // How long a subnet missing from the answers keeps its last value in the
+  // state file, in days, so that a change is alerted when it comes back; one
+  // warning line names the subnets that went missing. 0: a missing subnet is
+  // dropped at once (and its change on return is never alerted).
+  double keep_absent_days = 0;
+  // Several rows with the same subnet id in one answer give a warning line;
+  // when their burns differ, the subnet sits this pass out (keeping its stored
+  // value) instead of taking whichever row came last.
+  bool check_duplicate_rows = false;
+  // Every log line stays one line: control characters in it (which only
+  // server-supplied text can bring) are written as escapes (\n, \x1b, ...).
+  bool one_line_logs = false;
 };
 
 }  // namespace corvane_burn_watch

@@ -35,6 +35,7 @@ class ReplyOptions(TypedDict, total=False):
     headers: Sequence[tuple[str, str]]
     delay: float
     body_delay: float
+    trickle: float
     cut_after: int | None
     reset: bool
     content_length: bool
@@ -48,6 +49,8 @@ class Reply:
     phrase for the code, "" sends none. body: raw bytes. headers: extra
     headers, in order, after Content-Length. delay: seconds to wait before the
     status line. body_delay: seconds to wait between the headers and the body.
+    trickle: send the body one byte at a time, this many seconds apart (a
+    server that is slow but never silent for long).
     cut_after: send only this many body bytes and then drop the connection
     (a clean close, or a TCP reset when ``reset`` is true). content_length:
     False leaves the Content-Length header out (the body then ends at close).
@@ -59,6 +62,7 @@ class Reply:
     headers: Sequence[tuple[str, str]] = ()
     delay: float = 0.0
     body_delay: float = 0.0
+    trickle: float = 0.0
     cut_after: int | None = None
     reset: bool = False
     content_length: bool = True
@@ -168,6 +172,13 @@ class _Handler(http.server.BaseHTTPRequestHandler):
         if reply.body_delay:
             stopping.wait(reply.body_delay)
         if self.command == "HEAD":
+            return
+        if reply.trickle:
+            for index in range(len(reply.body)):
+                self.wfile.write(reply.body[index : index + 1])
+                self.wfile.flush()
+                if stopping.wait(reply.trickle):
+                    return
             return
         if reply.cut_after is None:
             self.wfile.write(reply.body)

@@ -28,7 +28,7 @@ http::Request bot_api_request(std::string_view method, std::string_view token,
   request.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
   request.body = form_encode(fields);
   request.timeout_seconds = kTimeoutSeconds;
-  request.secrets = {std::string(token)};
+  request.secrets = http::token_secrets(token);
   try {
     utf8::require_encodable(request.url);
   } catch (UnicodeEncodeError& e) {

@@ -6,7 +6,6 @@
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/http/client.hpp"
 #include "corvane_burn_watch/core/http/redact.hpp"
-#include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/telegram/bot_api.hpp"
 #include "corvane_burn_watch/telegram/method_reply.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
@@ -76,8 +75,10 @@ TelegramChat get_telegram_chat(std::string_view token, std::string_view chat_id,
   require_sendable_credentials(token, chat_id);
   telegram::MethodReply reply = call("getChat", token, {{"chat_id", chat_id}}, settings);
   if (!reply.result) {
-    if (const json::Value* to = reply.parameters.find("migrate_to_chat_id"); to && !to->is_null())
-      out.migrated_to = python_text::plain_text(*to);
+    // Only a whole number is a chat id: anything else would end up in advice
+    // to the operator and in a setting.
+    if (const json::Value* to = reply.parameters.find("migrate_to_chat_id"); to)
+      if (const json::Integer* whole = to->as_integer()) out.migrated_to = whole->digits;
     out.detail = std::move(reply.refusal);
     return out;
   }

@@ -65,7 +65,8 @@ telegram::SendOutcome telegram::send_message(std::string_view text, std::string_
     // The reply is read as it came (a token-like text inside it must not
     // break its JSON); the token is hidden in the body before any part of it
     // is cut, and in the whole detail below.
-    outcome = classify_send_reply(response, read_send_reply(response, request.secrets));
+    outcome = classify_send_reply(
+        response, read_send_reply(response, request.secrets, options.ok_must_be_true));
   } catch (const NetworkError& e) {
     outcome.status = SendStatus::network;
     outcome.detail = e.what();

@@ -18,6 +18,9 @@ struct MessageOptions {
   std::string thread_id;              // message_thread_id: the forum topic
   bool disable_notification = false;  // delivered without a sound
   double deadline_seconds = 0;        // bound on the whole request; 0: none
+  // Only a boolean true in "ok" delivers ({"ok": "false"} does not); off:
+  // any true value does, as send_burn_telegram reads it.
+  bool ok_must_be_true = false;
 };
 
 enum class SendStatus {

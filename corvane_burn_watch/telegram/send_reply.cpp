@@ -34,8 +34,8 @@ json::SyntaxError not_json(const http::Response& response, const json::SyntaxErr
                            "); it begins: " + python_text::text_form(Value(start)));
 }
 
-DeliveryResult read_success(const http::Response& response,
-                            const std::vector<std::string>& secrets) {
+DeliveryResult read_success(const http::Response& response, const std::vector<std::string>& secrets,
+                            bool ok_must_be_true) {
   utf8::require_valid(response.body);
   Value parsed;
   try {
@@ -45,7 +45,9 @@ DeliveryResult read_success(const http::Response& response,
   }
   const Object reply = require_object(std::move(parsed), "reply");
   const Value* ok = reply.find("ok");
-  if (ok && ok->truthy()) return {true, ""};
+  const bool delivered =
+      ok_must_be_true ? ok && ok->as_bool() && *ok->as_bool() : ok && ok->truthy();
+  if (delivered) return {true, ""};
   return {false, python_text::text_form(Value(reply))};
 }
 
@@ -69,8 +71,9 @@ DeliveryResult read_error(const http::Response& response, const std::vector<std:
 }  // namespace
 
 DeliveryResult read_send_reply(const http::Response& response,
-                               const std::vector<std::string>& secrets) {
-  return response.is_success() ? read_success(response, secrets) : read_error(response, secrets);
+                               const std::vector<std::string>& secrets, bool ok_must_be_true) {
+  return response.is_success() ? read_success(response, secrets, ok_must_be_true)
+                               : read_error(response, secrets);
 }
 
 }  // namespace corvane_burn_watch::telegram

@@ -20,7 +20,9 @@ namespace corvane_burn_watch::telegram {
 // object: those are broken answers, not refusals. Any of `secrets` in the
 // body is redacted before a part of it is cut for a detail or an error, so no
 // cut leaves a piece of one behind; the caller redacts the detail as a whole.
+// With `ok_must_be_true`, only a boolean true in "ok" is a success.
 DeliveryResult read_send_reply(const http::Response& response,
-                               const std::vector<std::string>& secrets = {});
+                               const std::vector<std::string>& secrets = {},
+                               bool ok_must_be_true = false);
 
 }  // namespace corvane_burn_watch::telegram

@@ -109,21 +109,52 @@ TEST_P(Redact, HidesEveryWireForm) {
 const std::string kToken = "123456:ABC-def";
 INSTANTIATE_TEST_SUITE_P(
     Forms, Redact,
-    testing::Values(RedactCase{"raw", kToken, "a/bot123456:ABC-def/x 123456:ABC-def",
-                               "a/bot<redacted>/x <redacted>"},
-                    RedactCase{"percentUpper", kToken, "/bot123456%3AABC-def/sendMessage",
-                               "/bot<redacted>/sendMessage"},
-                    RedactCase{"percentLower", kToken, "/bot123456%3aABC-def/sendMessage",
-                               "/bot<redacted>/sendMessage"},
-                    RedactCase{"everyBytePercentEncoded", kToken,
-                               "%31%32%33%34%35%36%3a%41%42%43%2D%64%65%66!", "<redacted>!"},
-                    RedactCase{"formEncodedSpace", "ab cd", "x=ab+cd&y=ab%20cd&z=ab cd",
-                               "x=<redacted>&y=<redacted>&z=<redacted>"},
-                    RedactCase{"percentInSecret", "a%b", "a%25b a%b a%2",
-                               "<redacted> <redacted> a%2"},
-                    RedactCase{"nearMissesStay", kToken, "123456:ABC-de 123456%3GABC-def 123456%3",
-                               "123456:ABC-de 123456%3GABC-def 123456%3"}),
+    testing::Values(
+        RedactCase{"raw", kToken, "a/bot123456:ABC-def/x 123456:ABC-def",
+                   "a/bot<redacted>/x <redacted>"},
+        RedactCase{"percentUpper", kToken, "/bot123456%3AABC-def/sendMessage",
+                   "/bot<redacted>/sendMessage"},
+        RedactCase{"percentLower", kToken, "/bot123456%3aABC-def/sendMessage",
+                   "/bot<redacted>/sendMessage"},
+        RedactCase{"everyBytePercentEncoded", kToken, "%31%32%33%34%35%36%3a%41%42%43%2D%64%65%66!",
+                   "<redacted>!"},
+        RedactCase{"formEncodedSpace", "ab cd", "x=ab+cd&y=ab%20cd&z=ab cd",
+                   "x=<redacted>&y=<redacted>&z=<redacted>"},
+        RedactCase{"percentInSecret", "a%b", "a%25b a%b a%2", "<redacted> <redacted> a%2"},
+        RedactCase{"percentEncodedTwice", kToken, "/bot123456%253AABC-def/x", "/bot<redacted>/x"},
+        RedactCase{"jsonEscaped", kToken, R"({"d": "\u0031\u00323456\u003aABC-def"})",
+                   R"({"d": "<redacted>"})"},
+        RedactCase{"nearMissesStay", kToken, "123456:ABC-de 123456%3GABC-def 123456%3",
+                   "123456:ABC-de 123456%3GABC-def 123456%3"}),
     [](const testing::TestParamInfo<RedactCase>& info) { return std::string(info.param.name); });
+
+// What a bot token leaves behind in other texts is hidden as well: what a URL
+// carries of it (a "#" ends the path there) and its secret half alone.
+struct TokenCase {
+  const char* name;
+  std::string token;
+  std::string text;
+  std::string redacted;
+};
+void PrintTo(const TokenCase& c, std::ostream* os) {
+  *os << c.name;
+}
+class TokenPieces : public testing::TestWithParam<TokenCase> {};
+TEST_P(TokenPieces, AreHidden) {
+  const TokenCase& c = GetParam();
+  EXPECT_EQ(http::redact(c.text, http::token_secrets(c.token)), c.redacted);
+}
+INSTANTIATE_TEST_SUITE_P(
+    Pieces, TokenPieces,
+    testing::Values(
+        TokenCase{"pathBeforeAHash", "123:abcd#ef", "POST /bot123:abcd/sendMessage",
+                  "POST /bot<redacted>/sendMessage"},
+        TokenCase{"pathBeforeAQuestionMark", "123:abcd?ef", "/bot123:abcd failed",
+                  "/bot<redacted> failed"},
+        TokenCase{"secretHalfAlone", kToken, "key ABC-def is invalid", "key <redacted> is invalid"},
+        TokenCase{"wholeTokenFirst", kToken, "token 123456:ABC-def", "token <redacted>"},
+        TokenCase{"shortPiecesStay", "1:ab", "1 ab 1:ab", "1 ab <redacted>"}),
+    [](const testing::TestParamInfo<TokenCase>& info) { return std::string(info.param.name); });
 
 TEST(Http, MaskKeepsTheLengthOfEveryForm) {
   std::string bytes = "x 123456%3aABC-def \xff 123456:ABC-def";

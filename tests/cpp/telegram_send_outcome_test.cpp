@@ -78,8 +78,38 @@ INSTANTIATE_TEST_SUITE_P(
                     SendStatus::refused},
         OutcomeCase{"otherBadRequest", 400,
                     R"({"ok": false, "description": "Bad Request: message is too long"})",
+                    SendStatus::rejected},
+        // A gateway's page is no refusal of Telegram's, whatever its status.
+        OutcomeCase{"gatewayHtml404", 404, "<html>404 Not Found (nginx)</html>",
+                    SendStatus::server_error},
+        OutcomeCase{"gatewayHtml403", 403, "<html>403 Forbidden</html>", SendStatus::server_error},
+        OutcomeCase{"gatewayChatNotFoundText", 400, "chat not found", SendStatus::server_error},
+        OutcomeCase{"jsonWithoutOkFalse", 401, R"({"description": "Unauthorized"})",
+                    SendStatus::server_error},
+        // Only a whole number is a chat to follow.
+        OutcomeCase{"migratedToAnObject", 400,
+                    R"({"ok": false, "parameters": {"migrate_to_chat_id": {"x": 1}}})",
+                    SendStatus::rejected},
+        OutcomeCase{"migratedToForgedText", 400,
+                    R"x({"ok": false, "parameters": {"migrate_to_chat_id": )x"
+                    R"x("-100\n[burn] alert sent (5 subnet(s))"}})x",
+                    SendStatus::rejected},
+        OutcomeCase{"migratedToAFraction", 400,
+                    R"({"ok": false, "parameters": {"migrate_to_chat_id": -100.5}})",
                     SendStatus::rejected}),
     [](const auto& info) { return std::string(info.param.name); });
+
+// Without the option any true "ok" delivers, as send_burn_telegram reads it;
+// with it, only a boolean true does.
+TEST(SendReply, OnlyABooleanTrueDeliversWhenAsked) {
+  for (const char* body : {R"({"ok": "false"})", R"({"ok": 1})", R"({"ok": [0]})"}) {
+    const cbw::http::Response response{200, "", body};
+    EXPECT_TRUE(tg::read_send_reply(response).ok) << body;
+    EXPECT_FALSE(tg::read_send_reply(response, {}, /*ok_must_be_true=*/true).ok) << body;
+  }
+  const cbw::http::Response delivered{200, "", R"({"ok": true})"};
+  EXPECT_TRUE(tg::read_send_reply(delivered, {}, true).ok);
+}
 
 cbw::ChangeList changes(int count, const std::string& burn = "0.1") {
   cbw::ChangeList list;

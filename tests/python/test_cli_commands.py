@@ -251,3 +251,20 @@ def test_help_names_the_commands_and_the_environment(tmp_path):
     assert code == 0 and err == ""
     for word in ("run", "once", "snapshot", "demo", "BURN_TELEGRAM_TOKEN_FILE", "ORBISCA_API_KEY"):
         assert word in out
+
+
+def test_ctrl_c_while_starting_never_shows_a_traceback(tmp_path):
+    # Ctrl-C at every moment of the start-up, loading the compiled module
+    # included. Before Python's own handler is in place the signal simply
+    # ends the process, and a Python that cannot finish its own start-up says
+    # so (exit 1); from the package's first line on, it is "interrupted".
+    package = os.sep + "corvane_burn_watch" + os.sep
+    for step in range(30):
+        process = burn_watch("demo", "--seconds-between", "30", env={}, cwd=tmp_path)
+        time.sleep(step * 0.004)
+        process.send_signal(signal.SIGINT)
+        code, _, err = finish(process)
+        assert package not in err, err
+        assert code in (-signal.SIGINT, 1, 130), err
+        if code == 130:
+            assert err.endswith("burn-watch: interrupted\n"), err

@@ -100,7 +100,10 @@ def _nothing(tmp_path, monkeypatch):
         (["once"], _setting("BURN_TELEGRAM_API_BASE", ""), "must start with http"),
         (["run"], _setting("BURN_TELEGRAM_THREAD_ID", "general"), "number of a forum topic"),
         (["once", "--pending-file", "{tmp}/missing/p.json"], _nothing, "does not exist"),
-        (["once", "--request-deadline", "0"], _nothing, "must be a number > 0"),
+        (["once", "--request-deadline", "0"], _nothing, "must be a number >= 0.001"),
+        (["run", "--request-deadline", "0.0005"], _nothing, "must be a number >= 0.001"),
+        (["check", "--request-deadline", "0.0005"], _nothing, "must be a number >= 0.001"),
+        (["run"], _setting("BURN_TELEGRAM_THREAD_ID", "\u0661\u0662"), "number of a forum topic"),
         (["check"], _unset("BURN_TELEGRAM_TOKEN"), "no Telegram bot token"),
         (["test-message"], _unset("BURN_TELEGRAM_CHAT_ID"), "no Telegram chat id"),
         (["run", "--metrics-port", "65536"], _nothing, "argument --metrics-port: must be a port"),
@@ -131,6 +134,9 @@ def _nothing(tmp_path, monkeypatch):
         "thread_id_not_a_number",
         "pending_file_directory_missing",
         "request_deadline_zero",
+        "request_deadline_under_a_millisecond",
+        "check_request_deadline_under_a_millisecond",
+        "thread_id_other_digits",
         "check_no_token",
         "test_message_no_chat",
         "metrics_port_too_high",
@@ -163,6 +169,25 @@ def _node(name, make):
 
 def _link(name, target):
     return lambda tmp_path, monkeypatch: (tmp_path / name).symlink_to(target)
+
+
+def _link_to_precious(name):
+    def apply(tmp_path, monkeypatch):
+        (tmp_path / "precious.txt").write_text("keep me")
+        (tmp_path / name).symlink_to("precious.txt")
+
+    return apply
+
+
+def _hard_link_to_state(name):
+    def apply(tmp_path, monkeypatch):
+        (tmp_path / "state.json").write_text('{"owner_burn_rate": {}}')
+        os.link(tmp_path / "state.json", tmp_path / name)
+
+    return apply
+
+
+STATE = ["--state-file", "{tmp}/state.json"]
 
 
 def _character_device(path):
@@ -279,6 +304,66 @@ def _visit_as_writer(fifo):
             _setting("BURN_TELEGRAM_CHAT_ID", "-100\n999"),
             "BURN_TELEGRAM_CHAT_ID holds a control character",
             id="chat_id_lf",
+        ),
+        pytest.param(
+            ["once", *STATE],
+            _link_to_precious("state.json.lock"),
+            "state lock file {tmp}/state.json.lock is a symbolic link",
+            id="lock_file_link",
+        ),
+        pytest.param(
+            ["once", *STATE],
+            _link_to_precious("state.json.pending.json"),
+            "pending alerts file {tmp}/state.json.pending.json is a symbolic link",
+            id="default_pending_file_link",
+        ),
+        pytest.param(
+            ["snapshot", *STATE, "--metrics-file", "{tmp}/watch.prom"],
+            _link_to_precious("watch.prom"),
+            "metrics file {tmp}/watch.prom is a symbolic link",
+            id="metrics_file_link",
+        ),
+        pytest.param(
+            ["once", *STATE, "--pending-file", "{tmp}/state.json"],
+            _nothing,
+            "pending alerts file {tmp}/state.json is the state file {tmp}/state.json",
+            id="pending_file_is_state_file",
+        ),
+        pytest.param(
+            ["once", *STATE, "--pending-file", "{tmp}/other.json"],
+            _hard_link_to_state("other.json"),
+            "pending alerts file {tmp}/other.json is the state file {tmp}/state.json",
+            id="pending_file_hard_link_to_state_file",
+        ),
+        pytest.param(
+            ["run", *STATE, "--pending-file", "{tmp}/state.json.lock"],
+            _nothing,
+            "pending alerts file {tmp}/state.json.lock is the state lock file",
+            id="pending_file_is_lock_file",
+        ),
+        pytest.param(
+            ["run", *STATE, "--pause-file", "{tmp}/stop", "--metrics-file", "{tmp}/./stop"],
+            _nothing,
+            "metrics file {tmp}/stop is the pause file {tmp}/stop",
+            id="metrics_file_is_pause_file",
+        ),
+        pytest.param(
+            ["once", *STATE, "--pending-file", "{tmp}/pending"],
+            _node("pending", os.mkdir),
+            "pending alerts file {tmp}/pending is a directory, not a regular file",
+            id="pending_file_directory",
+        ),
+        pytest.param(
+            ["run", *STATE, "--pending-file", "{tmp}/pending"],
+            _node("pending", os.mkfifo),
+            "pending alerts file {tmp}/pending is a FIFO, not a regular file",
+            id="pending_file_fifo",
+        ),
+        pytest.param(
+            ["once"],
+            _secret_node("BURN_TELEGRAM_TOKEN", os.mkdir),
+            "BURN_TELEGRAM_TOKEN_FILE ({tmp}/secret-node) is a directory, not a regular file",
+            id="secret_file_directory",
         ),
         pytest.param(
             ["once"],

@@ -4,6 +4,7 @@ from __future__ import annotations
 
 import json
 import re
+import time
 
 import pytest
 
@@ -202,3 +203,26 @@ def test_test_message_goes_the_alerts_way(
     assert (out, err.splitlines()) == ("", said)
     assert service.requests == []
     assert sorted(tmp_path.rglob("*")) == before  # nothing written
+
+
+def test_test_message_dry_run_says_it_printed_and_sent_nothing(capfd, fakes):
+    _, sink = fakes
+    assert main(["test-message", "--dry-run", "hello, ops"]) == 0
+    out, err = capfd.readouterr()
+    assert out == "hello, ops\n----\n"
+    assert err == "burn-watch: test message printed, not sent (dry run)\n"
+    assert sink.messages == []
+
+
+@pytest.mark.parametrize("slow", ["data_service", "telegram"])
+def test_check_gives_up_on_a_request_at_the_deadline(tmp_path, capfd, fakes, slow):
+    # An answer that never ends: a byte every 0.3 s keeps any idle time-out away.
+    service, sink = fakes
+    (service if slow == "data_service" else sink).fail(Reply(200, b" " * 1000, trickle=0.3))
+    started = time.monotonic()
+    code = main(["check", "--request-deadline", "1", "--state-file", str(tmp_path / "state.json")])
+    took = time.monotonic() - started
+    assert code == 1
+    failed = [line for line in capfd.readouterr().out.splitlines() if "FAILED" in line]
+    assert len(failed) == 1 and failed[0].endswith(": FAILED: no answer within 1 s")
+    assert took < 20  # the whole answer would take five minutes

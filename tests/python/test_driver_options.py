@@ -8,6 +8,7 @@ from __future__ import annotations
 
 import datetime as dt
 import json
+import os
 import time
 from pathlib import Path
 from typing import Any
@@ -181,8 +182,11 @@ def test_unusable_state_file_is_kept_before_it_is_replaced(watch, capfd, content
     assert line.endswith(f": kept as {kept}; starting a new baseline")
 
 
-@pytest.mark.parametrize("service_name", ["data", "telegram"])
-def test_request_deadline_ends_a_trickling_answer(watch, capfd, service_name):
+# Under a millisecond is still a deadline (libcurl would read 0 ms as none).
+@pytest.mark.parametrize(
+    ("service_name", "deadline"), [("data", 0.5), ("telegram", 0.5), ("data", 0.0005)]
+)
+def test_request_deadline_ends_a_trickling_answer(watch, capfd, service_name, deadline):
     watch.store({"1": "0.1"})
     watch.serve({1: 0.5})
     trickle = Reply.json('{"ok": true}', body_delay=5)
@@ -190,11 +194,11 @@ def test_request_deadline_ends_a_trickling_answer(watch, capfd, service_name):
     if service_name == "data":
         watch.service.fail(Reply.json('{"data": []}', body_delay=5))
         with pytest.raises(TimeoutError):
-            watch.once(request_deadline_seconds=0.5)
+            watch.once(request_deadline_seconds=deadline)
         assert watch.saved() == {"1": "0.1"}
     else:
         watch.sink.fail(trickle)
-        assert watch.once(request_deadline_seconds=0.5, redeliver=True) == 1
+        assert watch.once(request_deadline_seconds=deadline, redeliver=True) == 1
         assert "stay pending" in capfd.readouterr().err
         # The message may have arrived before the deadline struck: noted as such.
         assert watch.pending_alerts() == {
@@ -203,11 +207,21 @@ def test_request_deadline_ends_a_trickling_answer(watch, capfd, service_name):
     assert time.monotonic() - started < 4
 
 
-@pytest.mark.parametrize(("rows", "warned"), [(1024, True), (1023, False)])
-def test_full_page_is_warned_of(watch, capfd, rows, warned):
-    watch.service.rows = make_rows(rows, burn=0.1)
+@pytest.mark.parametrize(
+    ("rows", "warning"),
+    [
+        (1024, "filled its whole page of 1024 rows"),
+        (1023, None),
+        (1100, "came with 1100 rows for a page of 1024"),
+    ],
+)
+def test_full_page_is_warned_of(watch, capfd, rows, warning):
+    # The fake keeps to the page size; one that does not is scripted.
+    watch.service.fail(Reply.json(json.dumps({"data": make_rows(rows, burn=0.1)})))
     assert watch.once(**SERVICE) == 0
-    assert ("filled its whole page of 1024 rows" in capfd.readouterr().err) == warned
+    warnings = [line for line in capfd.readouterr().err.splitlines() if "page" in line]
+    assert len(warnings) == (warning is not None)
+    assert all(warning in line for line in warnings)
 
 
 # ---- pending alerts ---------------------------------------------------------------------
@@ -381,3 +395,170 @@ def test_an_observer_that_raises_is_logged_and_the_watch_goes_on(watch, capfd):
         bw._set_cycle_observer(None)
     assert capfd.readouterr().err == "[burn] cycle observer failed: metrics are down\n"
     assert watch.saved() == {"1": "0.1"}
+
+
+# ---- what servers and files may get wrong ----------------------------------------------
+
+
+def test_rate_limit_without_a_wait_ends_the_pass(watch, capfd, pauses, reports):
+    """429 with retry_after 0 on every send: each wait counts as a second, and a
+    message is sent a handful of times in one pass, never without end."""
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    watch.sink.fail(*[TelegramSink.rate_limited(0)] * 50)
+    assert watch.once(redeliver=True, max_retry_after_seconds=60) == 1
+    assert len(watch.sink.messages) == 5
+    assert pauses == [1.0] * 4
+    assert "stay pending" in capfd.readouterr().err
+    # The state moved on, so the pass made progress though nothing arrived.
+    assert reports[-1].progressed and reports[-1].alerts_sent == 0
+
+
+def test_ca_file_that_is_a_fifo_fails_at_once(watch, tmp_path, monkeypatch):
+    fifo = tmp_path / "ca.pem"
+    os.mkfifo(fifo)
+    monkeypatch.setenv("SSL_CERT_FILE", str(fifo))
+    watch.serve({1: 0.5})
+    started = time.monotonic()
+    with pytest.raises(OSError, match="is not a regular file"):
+        watch.once(request_deadline_seconds=5)
+    assert time.monotonic() - started < 2
+
+
+@pytest.mark.parametrize("own_file", ["lock", "pending"])
+def test_own_files_are_never_written_through_a_link(watch, tmp_path, own_file):
+    precious = tmp_path / "precious.txt"
+    precious.write_text("keep me\n")
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    link = tmp_path / "burn_state.json.lock" if own_file == "lock" else watch.pending
+    link.symlink_to(precious)
+    open_it = (
+        (lambda: bw.StateLock(str(watch.state)))
+        if own_file == "lock"
+        else (lambda: watch.once(redeliver=True))
+    )
+    with pytest.raises(OSError, match="symbolic link") as refused:
+        open_it()
+    assert refused.value.filename == str(link)
+    assert precious.read_text() == "keep me\n"
+
+
+@pytest.mark.parametrize("mode", [0o600, 0o640])
+@pytest.mark.parametrize("which", ["state", "pending"])
+def test_corrupt_copy_is_no_more_readable_than_its_file(watch, tmp_path, mode, which):
+    broken = watch.state if which == "state" else watch.pending
+    if which == "pending":
+        watch.store({"1": "0.1"})
+    broken.write_text("{not json")
+    broken.chmod(mode)
+    watch.serve({1: 0.1})
+    assert watch.once(redeliver=True, **SERVICE) == 0
+    (copy,) = tmp_path.glob(broken.name + ".corrupt-*")
+    assert copy.stat().st_mode & 0o777 == mode
+
+
+def test_subnet_missing_from_an_answer_is_alerted_when_it_returns(watch, capfd):
+    options = dict(SERVICE, keep_absent_days=7.0, redeliver=True)
+    watch.store({"0": "0.5", "1": "0.5", "2": "0.5"})
+    watch.serve({0: 0.5})
+    assert watch.once(**options) == 0
+    assert watch.saved() == {"0": "0.5", "1": "0.5", "2": "0.5"}
+    assert (
+        "[burn] 2 subnet(s) missing from the answer, kept at their last rates for up to 7 "
+        "day(s): 1, 2" in capfd.readouterr().err.splitlines()
+    )
+    watch.serve({0: 0.5, 1: 0.9, 2: 0.9})
+    assert watch.once(**options) == 0
+    assert watch.delivered_lines() == [f"SN1: 0.5000 {ARROW} 0.9000", f"SN2: 0.5000 {ARROW} 0.9000"]
+    # Gone for longer than that: forgotten.
+    watch.serve({0: 0.5})
+    assert watch.once(**options) == 0
+    bw._set_clock(lambda: CLOCK + 8 * 86400)
+    assert watch.once(**options) == 0
+    assert watch.saved() == {"0": "0.5"}
+    assert "forgotten: 1, 2" in capfd.readouterr().err
+
+
+@pytest.mark.parametrize("odd", ["NaN", "Infinity", "-inf"])
+def test_change_through_a_value_that_is_no_finite_number_is_alerted(watch, odd):
+    watch.store({"1": "0.5"})
+    for burn in (odd, 0.9):
+        watch.service.rows = [{"netuid": 1, "incentive_burn": burn}]
+        assert watch.once(non_finite_changes=True) == 0
+    assert len(watch.delivered_lines()) == 2
+
+
+def test_only_a_boolean_true_delivers(watch, capfd):
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    watch.sink.fail(Reply.json('{"ok": "false"}'))
+    assert watch.once(redeliver=True, strict_telegram_ok=True) == 1
+    assert watch.pending_alerts() == {"1": {"told": "0.1", "latest": "0.5"}}
+
+
+@pytest.mark.parametrize(
+    "answer",
+    [
+        Reply.json(f'{{"message": "invalid key {API_KEY}"}}', status=401),
+        Reply(200, f"<html>key={API_KEY}</html>".encode()),
+        Reply(200, f"<html>key={API_KEY.replace('-', '%252D')}</html>".encode()),
+    ],
+    ids=["error_message", "raw_body", "percent_encoded_twice"],
+)
+def test_api_key_echoed_by_the_service_stays_out_of_the_log(watch, capfd, answer):
+    watch.service.fail(answer)
+    assert watch.once() == 1
+    err = capfd.readouterr().err
+    assert err.startswith("[burn] fetch failed: ") and "<redacted>" in err
+    assert "options" not in err.replace("<redacted>", "")
+
+
+def test_chat_moved_to_anything_but_a_number_is_an_ordinary_failure(watch, capfd):
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    moved = {"migrate_to_chat_id": {"x": 1}}
+    watch.sink.fail(TelegramSink.refusal("Bad Request: group upgraded", 400, moved))
+    assert watch.once(redeliver=True) == 1
+    assert "BURN_TELEGRAM_CHAT_ID=" not in capfd.readouterr().err
+    assert json.loads(watch.pending.read_text())["chat_migrations"] == {}
+
+
+def test_server_text_cannot_forge_a_log_line(watch, capfd):
+    watch.service.rows = [
+        {"netuid": 1, "incentive_burn": 0.5},
+        {"netuid": "\n[burn] alert sent (5 subnet(s))", "incentive_burn": 0.5},
+    ]
+    assert watch.once(one_line_logs=True, **SERVICE) == 0
+    lines = capfd.readouterr().err.splitlines()
+    assert len(lines) == 1 and "\\n[burn] alert sent" in lines[0]
+
+
+def test_gateway_page_at_startup_is_no_refusal(watch, capfd):
+    watch.serve({1: 0.5})
+    watch.sink.fail(Reply(404, b"<html>404 Not Found (nginx)</html>"))
+    assert watch.snapshot(redeliver=True) == 1
+    assert "Telegram refused" not in capfd.readouterr().err
+
+
+def test_token_cut_short_by_the_url_stays_out_of_the_log(watch, capfd):
+    watch.store({"1": "0.1"})
+    watch.serve({1: 0.5})
+    watch.sink.fail(lambda request: Reply(404, f"no such page: {request.path}".encode()))
+    assert watch.once(token="123:abcdef#gh") == 1
+    err = capfd.readouterr().err
+    assert "/bot<redacted>" in err and "abcdef" not in err
+
+
+def test_repeated_subnet_rows_are_warned_of_and_never_alerted(watch, capfd):
+    watch.store({"1": "0.5", "2": "0.5"})
+    watch.service.rows = [
+        {"netuid": 1, "incentive_burn": 0.5},
+        {"netuid": 2, "incentive_burn": 0.5},
+        {"netuid": 1, "incentive_burn": 0.9},
+        {"netuid": 2, "incentive_burn": 0.5},
+    ]
+    assert watch.once(check_duplicate_rows=True, keep_absent_days=7.0, **SERVICE) == 0
+    assert watch.sink.messages == []
+    assert "2 subnet(s) came in more than one row" in capfd.readouterr().err
+    assert watch.saved() == {"1": "0.5", "2": "0.5"}

@@ -5,6 +5,9 @@ trusts (and where they were found), asks the data service for the subnet
 list once, asks Telegram who the bot is (getMe) and what the chat is
 (getChat), and looks at the state file. It sends no message and writes no
 file. Each check prints one line ending in ``ok`` or ``FAILED: <reason>``.
+A service that has not answered in full within ``--request-deadline`` (one
+slow to send, or one that keeps the answer coming a byte at a time) fails its
+check.
 """
 
 from __future__ import annotations
@@ -18,6 +21,7 @@ from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
 from ..settings import Credentials, default_state_file
+from ..time_limit import TimeLimitPassed, time_limit
 
 if TYPE_CHECKING:
     from ...burn_watch import Settings
@@ -87,7 +91,7 @@ def check_ca_certificates(settings: Settings) -> Check:
     return Check(what, True) if os.access(path, os.R_OK) else Check(what, False, "cannot be read")
 
 
-def check_data_service(key: str) -> Check:
+def check_data_service(key: str, deadline: float) -> Check:
     from ... import burn_watch
 
     # The address as the environment gives it, which is where the settings
@@ -95,7 +99,10 @@ def check_data_service(key: str) -> Check:
     what = f"data service {burn_watch.api_base()}"
     auth = key.strip()
     try:
-        rows = burn_watch.fetch_all_subnets_latest(auth)
+        with time_limit(deadline):
+            rows = burn_watch.fetch_all_subnets_latest(auth)
+    except TimeLimitPassed as error:
+        return Check(what, False, str(error))
     except Exception as error:
         return Check(what, False, _describe(error))
     if isinstance(rows, list):
@@ -103,10 +110,14 @@ def check_data_service(key: str) -> Check:
     return Check(what, False, _fetch_failure(rows.get("response")))
 
 
-def check_telegram_bot(token: str, settings: Settings) -> Check:
+def check_telegram_bot(token: str, settings: Settings, deadline: float) -> Check:
     from ... import burn_watch
 
-    bot = burn_watch.get_telegram_bot(token, settings)
+    try:
+        with time_limit(deadline):
+            bot = burn_watch.get_telegram_bot(token, settings)
+    except TimeLimitPassed as error:
+        return Check("telegram bot", False, str(error))
     if bot.ok:
         return Check(f"telegram bot @{bot.username}", True)
     reason = bot.detail
@@ -115,11 +126,15 @@ def check_telegram_bot(token: str, settings: Settings) -> Check:
     return Check("telegram bot", False, reason)
 
 
-def check_telegram_chat(token: str, chat_id: str, settings: Settings) -> Check:
+def check_telegram_chat(token: str, chat_id: str, settings: Settings, deadline: float) -> Check:
     from ... import burn_watch
 
     what = f"telegram chat {chat_id}"
-    chat = burn_watch.get_telegram_chat(token, chat_id, settings)
+    try:
+        with time_limit(deadline):
+            chat = burn_watch.get_telegram_chat(token, chat_id, settings)
+    except TimeLimitPassed as error:
+        return Check(what, False, str(error))
     if chat.ok:
         return Check(f'{what}, "{chat.title}" ({chat.type})', True)
     if chat.migrated_to:
@@ -191,13 +206,17 @@ def run_checks(
     may_create_folder: bool,
     secrets: tuple[str, ...],
     write: Callable[[str], None],
+    request_deadline: float,
 ) -> int:
-    """Runs every check, writing a line as each finishes: 0 when all pass, else 1."""
+    """Runs every check, writing a line as each finishes: 0 when all pass, else 1.
+    A check that asks a service fails when the answer is not complete within
+    ``request_deadline`` seconds."""
+    token, chat_id, service = creds.telegram_token, creds.telegram_chat_id, creds.service
     checks: list[Callable[[], Check]] = [
-        lambda: check_ca_certificates(creds.service),
-        lambda: check_data_service(creds.service.api_key or ""),
-        lambda: check_telegram_bot(creds.telegram_token, creds.service),
-        lambda: check_telegram_chat(creds.telegram_token, creds.telegram_chat_id, creds.service),
+        lambda: check_ca_certificates(service),
+        lambda: check_data_service(service.api_key or "", request_deadline),
+        lambda: check_telegram_bot(token, service, request_deadline),
+        lambda: check_telegram_chat(token, chat_id, service, request_deadline),
         lambda: check_state_file(state_file, may_create_folder=may_create_folder),
     ]
     failed = 0
@@ -222,4 +241,11 @@ def command(args: argparse.Namespace, creds: Credentials) -> int:
     def write(line: str) -> None:
         print(line, flush=True)
 
-    return run_checks(creds, path, may_create_folder=may_create, secrets=secrets, write=write)
+    return run_checks(
+        creds,
+        path,
+        may_create_folder=may_create,
+        secrets=secrets,
+        write=write,
+        request_deadline=args.request_deadline,
+    )

@@ -9,6 +9,7 @@ from ..exit_codes import EXIT_REFUSED
 from ..logs import describe
 from ..options import watch_options
 from ..settings import Credentials
+from ..systemd import PassProgress
 
 # typing's costs an import at start; type checkers take this one as theirs.
 TYPE_CHECKING = False
@@ -38,7 +39,9 @@ def command(args: argparse.Namespace, state_file: str, creds: Credentials) -> in
         # A paused watch posts nothing, not even the startup table.
         logs.say(f"pause file {pause} exists: not starting (remove it to resume)")
         return 0
-    with args.notifier.watching():
+    # The library's floor: anything up to one minute polls once a minute.
+    interval = max(1, args.interval_minutes) * 60
+    with args.notifier.watching(PassProgress(interval, args.max_retry_after)):
         return _watch(args, state_file, creds, pause)
 
 

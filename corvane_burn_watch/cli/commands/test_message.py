@@ -49,7 +49,10 @@ def command(args: argparse.Namespace, creds: Credentials) -> int:
         creds, str(state), args.text or default_text(), watch_options(args)
     )
     if ok:
-        logs.say("test message delivered")
+        # A dry run printed the message on standard output and sent nothing.
+        logs.say(
+            "test message printed, not sent (dry run)" if args.dry_run else "test message delivered"
+        )
         return 0
     logs.say(f"test message not delivered: {detail}", "error")
     return EXIT_ERROR

@@ -12,6 +12,7 @@
 #include <thread>
 #include <utility>
 
+#include "corvane_burn_watch/core/text/one_line.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
 
 namespace corvane_burn_watch::host {
@@ -145,8 +146,21 @@ std::string capped(std::string_view message) {
 
 }  // namespace
 
+namespace {
+thread_local bool one_line_logs = false;
+}  // namespace
+
+OneLineLogs::OneLineLogs(bool on) : previous_(one_line_logs) {
+  one_line_logs = previous_ || on;
+}
+
+OneLineLogs::~OneLineLogs() {
+  one_line_logs = previous_;
+}
+
 void log(LogLevel level, std::string_view message) {
-  const std::string text = capped(message);
+  const std::string text =
+      one_line_logs ? capped(one_line::escape_controls(message)) : capped(message);
   if (auto sink = current(&Hooks::log)) return (*sink)(level, text);
   std::string line;
   line.reserve(kLogPrefix.size() + text.size() + 1);

@@ -57,6 +57,20 @@ inline constexpr std::size_t kLogLineLimit = 8 * 1024;
 // character boundary and ends with a note of how many characters were left out.
 void log(LogLevel level, std::string_view message);
 
+// While one lives, every log line written on its thread has its control
+// characters escaped (one_line::escape_controls), so that text a server sent
+// can neither break a line nor forge one. Nests; `on` false changes nothing.
+class OneLineLogs {
+ public:
+  explicit OneLineLogs(bool on);
+  ~OneLineLogs();
+  OneLineLogs(const OneLineLogs&) = delete;
+  OneLineLogs& operator=(const OneLineLogs&) = delete;
+
+ private:
+  bool previous_;
+};
+
 // Writes `text` to the host's standard output: through the installed function,
 // else to file descriptor 1, all of it.
 void write_output(std::string_view text);

@@ -1,10 +1,14 @@
 #include "corvane_burn_watch/core/http/client.hpp"
 
 #include <curl/curl.h>
+#include <fcntl.h>
 #include <openssl/opensslv.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
 #include <exception>
 #include <memory>
 #include <mutex>
@@ -150,6 +154,27 @@ CURLcode on_ssl_context(CURL*, void* context, void* certificates) {
              : CURLE_OUT_OF_MEMORY;
 }
 
+// A CA bundle must be a regular file: reading a FIFO (or a device) would wait
+// past every deadline. Opened without waiting, and checked on what was opened.
+// A file that cannot be opened is left to libcurl's own error.
+void require_regular_bundle(const std::string& path) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return;
+  struct stat info {};
+  const bool regular = ::fstat(fd, &info) == 0 && S_ISREG(info.st_mode);
+  ::close(fd);
+  if (!regular)
+    throw NetworkError(NetworkError::Kind::other,
+                       "the CA file " + path + " (SSL_CERT_FILE) is not a regular file",
+                       /*nothing_sent=*/true);
+}
+
+// libcurl's whole-exchange bound in milliseconds; 0 would mean no bound at
+// all, so a deadline under a millisecond becomes one millisecond.
+long deadline_milliseconds(double seconds) {
+  return static_cast<long>(std::clamp(std::ceil(seconds * 1000), 1.0, 1e9));
+}
+
 std::string info_text(CURL* h, CURLINFO info) {
   char* text = nullptr;
   return curl_easy_getinfo(h, info, &text) == CURLE_OK && text ? std::string(text) : std::string();
@@ -178,6 +203,10 @@ void set_trust(CURL* h, const Request& request, std::shared_ptr<const TrustedCer
     if (https) throw NetworkError(NetworkError::Kind::other, no_ca_certificates_message(), true);
     return;
   }
+  // The environment's file (or the settings') is the only one not found as
+  // a regular file already.
+  if (chosen->origin == "settings" || chosen->origin == "SSL_CERT_FILE")
+    require_regular_bundle(chosen->path);
   if (chosen->is_folder) {
     curl_easy_setopt(h, CURLOPT_CAPATH, chosen->path.c_str());
     curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
@@ -230,8 +259,7 @@ Response perform(const Request& request) {
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
   curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, request.timeout_seconds);
   if (request.deadline_seconds > 0)
-    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS,
-                     static_cast<long>(std::min(request.deadline_seconds * 1000, 1e9)));
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, deadline_milliseconds(request.deadline_seconds));
   std::shared_ptr<const TrustedCertificates> trusted;
   set_trust(h, request, trusted);
   if (request.method == "POST") {

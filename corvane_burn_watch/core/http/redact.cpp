@@ -13,30 +13,53 @@ int hex_value(char c) {
   return -1;
 }
 
+// Lengths of the spellings of `wanted` that start at `pos`, at most four: the
+// byte itself (or "+" for a space), "%XX", "%25XX" (percent-encoded twice)
+// and "\\u00XX" (a JSON escape of an ASCII character).
+struct Spellings {
+  std::size_t lengths[4] = {};
+  std::size_t count = 0;
+};
+
+Spellings spellings_at(std::string_view text, std::size_t pos, char wanted) {
+  const auto hex_pair = [&](std::size_t at) {
+    if (at + 1 >= text.size()) return -1;
+    const int high = hex_value(text[at]), low = hex_value(text[at + 1]);
+    return high < 0 || low < 0 ? -1 : high * 16 + low;
+  };
+  const auto spells = [&](int byte) { return byte >= 0 && static_cast<char>(byte) == wanted; };
+  Spellings found;
+  if (text[pos] == wanted || (wanted == ' ' && text[pos] == '+')) found.lengths[found.count++] = 1;
+  if (text[pos] == '%') {
+    const int once = hex_pair(pos + 1);
+    if (spells(once)) found.lengths[found.count++] = 3;
+    if (once == '%' && spells(hex_pair(pos + 3))) found.lengths[found.count++] = 5;
+  } else if (text[pos] == '\\' && pos + 1 < text.size() && text[pos + 1] == 'u' &&
+             hex_pair(pos + 2) == 0 && spells(hex_pair(pos + 4))) {
+    found.lengths[found.count++] = 6;
+  }
+  return found;
+}
+
 // The end of the longest wire form of `secret` that starts at `pos`, or npos.
-// Each byte is spelled as itself, as "%XX", or, for a space, as "+". Only a
-// "%" of the secret can be spelled two ways that both fit ("%" and "%25");
-// both are then tried.
+// Each byte may be spelled in any of its ways (spellings_at); where more than
+// one fits, each is tried.
 std::size_t match_end(std::string_view text, std::size_t pos, std::string_view secret) {
   for (std::size_t i = 0; i < secret.size(); ++i) {
     if (pos >= text.size()) return std::string_view::npos;
-    const char wanted = secret[i];
-    if (text[pos] == '%' && pos + 2 < text.size()) {
-      const int high = hex_value(text[pos + 1]), low = hex_value(text[pos + 2]);
-      if (high >= 0 && low >= 0 && static_cast<char>(high * 16 + low) == wanted) {
-        if (wanted != '%') {
-          pos += 3;
-          continue;
-        }
-        const std::size_t encoded = match_end(text, pos + 3, secret.substr(i + 1));
-        const std::size_t literal = match_end(text, pos + 1, secret.substr(i + 1));
-        if (encoded == std::string_view::npos) return literal;
-        if (literal == std::string_view::npos) return encoded;
-        return std::max(encoded, literal);
-      }
+    const Spellings ways = spellings_at(text, pos, secret[i]);
+    if (ways.count == 0) return std::string_view::npos;
+    if (ways.count == 1) {
+      pos += ways.lengths[0];
+      continue;
     }
-    if (text[pos] != wanted && !(wanted == ' ' && text[pos] == '+')) return std::string_view::npos;
-    ++pos;
+    std::size_t longest = std::string_view::npos;
+    for (std::size_t w = 0; w < ways.count; ++w) {
+      const std::size_t end = match_end(text, pos + ways.lengths[w], secret.substr(i + 1));
+      if (end != std::string_view::npos && (longest == std::string_view::npos || end > longest))
+        longest = end;
+    }
+    return longest;
   }
   return pos;
 }
@@ -50,7 +73,7 @@ void for_each_occurrence(std::string_view text, std::string_view secret, Hide hi
   for (std::size_t pos = 0; pos < text.size();) {
     // Most bytes can start no spelling of the secret at all.
     const char c = text[pos];
-    if (c != first && c != '%' && !(first == ' ' && c == '+')) {
+    if (c != first && c != '%' && c != '\\' && !(first == ' ' && c == '+')) {
       ++pos;
       continue;
     }
@@ -65,6 +88,27 @@ void for_each_occurrence(std::string_view text, std::string_view secret, Hide hi
 }
 
 }  // namespace
+
+std::vector<std::string> token_secrets(std::string_view token) {
+  std::vector<std::string> secrets;
+  const auto add = [&](std::string_view piece, bool whole) {
+    if (piece.empty() || (!whole && piece.size() < kShortestSecretPiece)) return;
+    if (std::find(secrets.begin(), secrets.end(), piece) == secrets.end())
+      secrets.emplace_back(piece);
+  };
+  const auto path_part = [](std::string_view text) {
+    return text.substr(0, text.find_first_of("#?"));
+  };
+  add(token, true);
+  add(path_part(token), false);
+  if (const std::size_t colon = token.find(':'); colon != std::string_view::npos) {
+    add(token.substr(colon + 1), false);
+    add(path_part(token.substr(colon + 1)), false);
+  }
+  std::stable_sort(secrets.begin(), secrets.end(),
+                   [](const std::string& a, const std::string& b) { return a.size() > b.size(); });
+  return secrets;
+}
 
 std::string redact(std::string text, const std::vector<std::string>& secrets) {
   static constexpr std::string_view kMask = "<redacted>";
