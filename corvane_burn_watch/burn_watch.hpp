@@ -16,6 +16,7 @@
 #include "corvane_burn_watch/core/subnet_row.hpp"
 #include "corvane_burn_watch/data_client/data_client.hpp"
 #include "corvane_burn_watch/driver/driver.hpp"
+#include "corvane_burn_watch/driver/mutes.hpp"
 #include "corvane_burn_watch/driver/test_message.hpp"
 #include "corvane_burn_watch/telegram/bot_queries.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"

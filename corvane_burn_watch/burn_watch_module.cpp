@@ -11,6 +11,7 @@
 #include "corvane_burn_watch/binding/driver_calls.hpp"
 #include "corvane_burn_watch/binding/errors.hpp"
 #include "corvane_burn_watch/binding/library_info.hpp"
+#include "corvane_burn_watch/binding/rules.hpp"
 #include "corvane_burn_watch/binding/seams.hpp"
 #include "corvane_burn_watch/binding/values.hpp"
 #include "corvane_burn_watch/burn_watch.hpp"
@@ -121,7 +122,9 @@ NB_MODULE(burn_watch, m) {
         "Post a whole text in numbered chunks 0.4 s apart; stops at the first failed chunk.");
 
   // ---- Watch options, cycle reports and the state lock ----
+  binding::bind_watch_rules(m);
   binding::bind_watch_options(m);
+  binding::bind_mutes(m);
   binding::bind_cycle_report(m);
   binding::bind_state_lock(m);
 

@@ -1,6 +1,7 @@
 #include "corvane_burn_watch/binding/classes.hpp"
 
 #include <nanobind/operators.h>
+#include <nanobind/stl/map.h>
 #include <nanobind/stl/optional.h>
 #include <nanobind/stl/vector.h>
 
@@ -8,6 +9,7 @@
 #include <utility>
 
 #include "corvane_burn_watch/binding/casters.hpp"
+#include "corvane_burn_watch/binding/seams.hpp"
 #include "corvane_burn_watch/burn_watch.hpp"
 
 namespace corvane_burn_watch::binding {
@@ -53,7 +55,8 @@ void bind_watch_options(nb::module_& m) {
              double max_retry_after_seconds, double startup_threshold, bool startup_table,
              bool quiet_startup_table, std::string message_thread_id, bool dry_run,
              bool strict_telegram_ok, bool non_finite_changes, double keep_absent_days,
-             bool check_duplicate_rows, bool one_line_logs) {
+             bool check_duplicate_rows, bool one_line_logs, WatchRules rules,
+             RulesSourceFn rules_source) {
             new (self) WatchOptions{
                 .skip_bad_rows = skip_bad_rows,
                 .keep_corrupt_state = keep_corrupt_state,
@@ -72,6 +75,8 @@ void bind_watch_options(nb::module_& m) {
                 .keep_absent_days = keep_absent_days,
                 .check_duplicate_rows = check_duplicate_rows,
                 .one_line_logs = one_line_logs,
+                .rules = std::move(rules),
+                .rules_source = std::move(rules_source),
             };
           },
           nb::kw_only(), "skip_bad_rows"_a = defaults.skip_bad_rows,
@@ -88,7 +93,8 @@ void bind_watch_options(nb::module_& m) {
           "non_finite_changes"_a = defaults.non_finite_changes,
           "keep_absent_days"_a = defaults.keep_absent_days,
           "check_duplicate_rows"_a = defaults.check_duplicate_rows,
-          "one_line_logs"_a = defaults.one_line_logs)
+          "one_line_logs"_a = defaults.one_line_logs, "rules"_a = defaults.rules,
+          "rules_source"_a.none() = nb::none())
       .def_rw("skip_bad_rows", &WatchOptions::skip_bad_rows)
       .def_rw("keep_corrupt_state", &WatchOptions::keep_corrupt_state)
       .def_rw("warn_full_page", &WatchOptions::warn_full_page)
@@ -105,7 +111,8 @@ void bind_watch_options(nb::module_& m) {
       .def_rw("non_finite_changes", &WatchOptions::non_finite_changes)
       .def_rw("keep_absent_days", &WatchOptions::keep_absent_days)
       .def_rw("check_duplicate_rows", &WatchOptions::check_duplicate_rows)
-      .def_rw("one_line_logs", &WatchOptions::one_line_logs);
+      .def_rw("one_line_logs", &WatchOptions::one_line_logs)
+      .def_rw("rules", &WatchOptions::rules);
 }
 
 void bind_cycle_report(nb::module_& m) {
@@ -120,6 +127,8 @@ void bind_cycle_report(nb::module_& m) {
       .def_ro("telegram_failures", &CycleReport::telegram_failures)
       .def_ro("pending_subnets", &CycleReport::pending_subnets)
       .def_ro("progressed", &CycleReport::progressed)
+      .def_ro("muted_subnets", &CycleReport::muted_subnets)
+      .def_ro("changes_suppressed", &CycleReport::changes_suppressed)
       .def_ro("summary", &CycleReport::summary);
 }
 

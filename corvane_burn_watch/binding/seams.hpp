@@ -120,4 +120,24 @@ struct type_caster<cbw::CycleObserverFn> {
   }
 };
 
+// A rules source: a Python callable returning (WatchRules, warning text).
+template <>
+struct type_caster<cbw::RulesSourceFn> {
+  BURN_WATCH_CASTER(cbw::RulesSourceFn,
+                    const_name("collections.abc.Callable[[], tuple[WatchRules, str]]"))
+  bool from_python(handle src, uint8_t, cleanup_list*) noexcept {
+    return seam_from_python(src, held, [](PyCallable fn) {
+      return cbw::RulesSourceFn([fn] {
+        return call_host([&] {
+          nb::object result = nb::handle(fn.get())();
+          nb::tuple pair = nb::cast<nb::tuple>(result);
+          if (pair.size() != 2) throw nb::type_error("a rules source returns (WatchRules, str)");
+          return cbw::RulesUpdate{nb::cast<cbw::WatchRules>(pair[0]),
+                                  nb::cast<std::string>(pair[1])};
+        });
+      });
+    });
+  }
+};
+
 }  // namespace nanobind::detail

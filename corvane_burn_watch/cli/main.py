@@ -97,8 +97,16 @@ def _dispatch(args: argparse.Namespace) -> int:
         return run_demo(args)
     from .options import check_own_files, check_watch_settings
 
+    if args.command in ("mute", "unmute", "mutes"):
+        from .commands.mute import command as mute_command
+
+        return mute_command(args)
     with logs.log_format(args.log_format), contextlib.ExitStack() as stack:
         try:
+            if args.command in ("run", "once", "snapshot"):
+                from .rules import resolve
+
+                args.rules_source = resolve(args)
             settings.check_service_urls(os.environ)
             settings.check_user_agent(os.environ)
             creds = settings.load_credentials(os.environ)

@@ -10,6 +10,9 @@ The names are fixed: dashboards and alert rules rely on them.
     burn_watch_alerts_sent_total                     alert messages delivered
     burn_watch_telegram_failures_total{reason}       messages that did not arrive
     burn_watch_pending_alert_subnets                 subnets waiting in the pending file
+    burn_watch_muted_subnets                         mutes in force in the last pass
+    burn_watch_changes_suppressed_total{reason="muted"|"ignored"|"unwatched"}
+                                                     changes the rules kept from the chat
 
 The startup table counts as a pass: right after it, the subnet gauges hold
 its rates. The metrics live in a registry of their own, served over HTTP
@@ -32,11 +35,7 @@ from prometheus_client.exposition import start_http_server
 from prometheus_client.registry import Collector
 
 from . import logs
-from .reports import TELEGRAM_FAILURE_REASONS
-
-TYPE_CHECKING = False  # as in reports.py, the report types exist for type checkers only
-if TYPE_CHECKING:
-    from .reports import Consumer, CycleReport
+from .reports import SUPPRESSION_REASONS, TELEGRAM_FAILURE_REASONS, Consumer, CycleReport
 from .settings import SettingsError
 
 __all__ = ["MetricsFile", "MetricsServer", "WatchMetrics", "open_metrics", "write_atomically"]
@@ -142,6 +141,15 @@ class WatchMetrics:
             "Subnets whose change waits in the pending-alert file",
             registry=registry,
         )
+        self._muted = Gauge(
+            "burn_watch_muted_subnets", "Mutes in force in the last pass", registry=registry
+        )
+        self._suppressed = Counter(
+            "burn_watch_changes_suppressed",
+            "Changes the watch rules kept from the chat, by reason",
+            ["reason"],
+            registry=registry,
+        )
         self._burn_map = _LastBurnMap()
         registry.register(self._burn_map)
         # Every label value from the start, so a rate() over them never misses its first step.
@@ -149,6 +157,8 @@ class WatchMetrics:
             self._cycles.labels(result)
         for reason in TELEGRAM_FAILURE_REASONS:
             self._telegram_failures.labels(reason)
+        for reason in SUPPRESSION_REASONS:
+            self._suppressed.labels(reason)
 
     def observe(self, report: CycleReport) -> None:
         succeeded = report.result == 0
@@ -162,6 +172,9 @@ class WatchMetrics:
         for reason in report.telegram_failures:
             self._telegram_failures.labels(reason).inc()
         self._pending.set(report.pending_subnets)
+        self._muted.set(report.muted_subnets)
+        for reason, count in report.changes_suppressed.items():
+            self._suppressed.labels(reason).inc(count)
 
     def text(self) -> bytes:
         """The metrics in Prometheus' text format."""

@@ -15,6 +15,7 @@ if TYPE_CHECKING:
     from collections.abc import Mapping
 
     from ..burn_watch import WatchOptions
+    from .rules import RulesSource
 
 __all__ = ["check_own_files", "check_watch_settings", "thread_id", "watch_options"]
 
@@ -62,13 +63,21 @@ def check_own_files(args: argparse.Namespace, state_file: str) -> None:
         )
     if args.metrics_file is not None:
         files.append(settings.OwnFile("metrics file", args.metrics_file))
+    if hasattr(args, "told_file"):
+        # Replaced atomically as the state file is; the watch only reads the mutes.
+        told = args.told_file or Path(state_file + ".told.json")
+        mutes = args.mutes_file or Path(state_file + ".mutes.json")
+        files.append(settings.OwnFile("told values file", told, link_allowed=True))
+        files.append(settings.OwnFile("mutes file", mutes, link_allowed=True, written=False))
     settings.check_own_files(files)
 
 
 def watch_options(args: argparse.Namespace) -> WatchOptions:
-    """The watch options the program runs with: every service feature on."""
+    """The watch options the program runs with: every service feature on, and
+    the rules of the command line and the rules file (asked for at every pass)."""
     from .. import burn_watch
 
+    source: RulesSource | None = getattr(args, "rules_source", None)
     return burn_watch.WatchOptions(
         skip_bad_rows=True,
         keep_corrupt_state=True,
@@ -87,4 +96,6 @@ def watch_options(args: argparse.Namespace) -> WatchOptions:
         keep_absent_days=KEEP_ABSENT_DAYS,
         check_duplicate_rows=True,
         one_line_logs=True,
+        rules=source.rules() if source else burn_watch.WatchRules(),
+        rules_source=source,
     )

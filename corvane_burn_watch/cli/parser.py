@@ -9,18 +9,19 @@ import textwrap
 
 from . import logs
 from .numbers import number, whole_number
+from .rules import add_rules_options
 
 # typing's costs an import at start; type checkers take this one as theirs.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Sequence
+    from collections.abc import Callable, Sequence
     from pathlib import Path
     from typing import NoReturn
 
 __all__ = ["COMMANDS", "PROG", "UsageError", "build_parser", "with_default_command"]
 
 PROG = "burn-watch"
-COMMANDS = ("run", "once", "snapshot", "check", "test-message", "demo")
+COMMANDS = ("run", "once", "snapshot", "check", "test-message", "mute", "unmute", "mutes", "demo")
 
 # The longest interval between cycles: a week (in minutes). More is a typo,
 # and a watch that waits longer is no watch.
@@ -121,9 +122,9 @@ def _add_threshold(parser: argparse.ArgumentParser) -> None:
     parser.add_argument(
         "--threshold",
         type=number(0.0, inclusive=True),
-        default=0.01,
         metavar="RATE",
-        help="alert when a subnet's burn rate moves by more than this (default: 0.01)",
+        help="alert when a subnet's burn rate moves by more than this (default: the rules "
+        "file's threshold, else 0.01)",
     )
 
 
@@ -162,6 +163,7 @@ def _add_run_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     _add_state_file(run)
     _add_threshold(run)
     _add_watch_options(run, "run")
+    add_rules_options(run)
     run.add_argument(
         "--interval-minutes",
         type=number(0.0, inclusive=False, maximum=LONGEST_INTERVAL_MINUTES),
@@ -209,6 +211,7 @@ def _add_once_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     _add_state_file(once)
     _add_threshold(once)
     _add_watch_options(once, "once")
+    add_rules_options(once)
     _add_metrics_file(once)
     _add_log_format(once)
 
@@ -226,6 +229,7 @@ def _add_snapshot_command(commands: argparse._SubParsersAction[_Parser]) -> None
     )
     _add_state_file(snapshot)
     _add_watch_options(snapshot, "snapshot")
+    add_rules_options(snapshot)
     _add_metrics_file(snapshot)
     _add_log_format(snapshot)
 
@@ -238,7 +242,8 @@ def _add_check_command(commands: argparse._SubParsersAction[_Parser]) -> None:
             "With the settings 'run' would use, fetches the subnet list once, asks Telegram "
             "for the bot (getMe) and the chat (getChat), and reads the state file. Sends no "
             "message and writes no file. One line per check, ending in 'ok' or 'FAILED: "
-            "<reason>'. Exit code 0 when every check passes, 1 when any fails, 2 for a bad "
+            "<reason>', then the rules in effect (a rules file given with --rules is checked "
+            "too). Exit code 0 when every check passes, 1 when any fails, 2 for a bad "
             "setting."
         ),
         epilog=ENVIRONMENT,
@@ -246,6 +251,7 @@ def _add_check_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     )
     _add_state_file(check)
     _add_request_deadline(check)
+    add_rules_options(check)
     _add_log_format(check)
 
 
@@ -267,6 +273,12 @@ def _add_test_message_command(commands: argparse._SubParsersAction[_Parser]) -> 
     _add_log_format(test_message)
 
 
+def _add_mute_commands(commands: argparse._SubParsersAction[_Parser]) -> None:
+    from .commands.mute import add_mute_commands
+
+    add_mute_commands(commands, _add_state_file)
+
+
 def _add_demo_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     demo = commands.add_parser(
         "demo",
@@ -285,6 +297,10 @@ _COMMAND_PARSERS = {
     "snapshot": _add_snapshot_command,
     "check": _add_check_command,
     "test-message": _add_test_message_command,
+    # One part for the three: they share it.
+    "mute": _add_mute_commands,
+    "unmute": _add_mute_commands,
+    "mutes": _add_mute_commands,
     "demo": _add_demo_command,
 }
 
@@ -303,9 +319,12 @@ def build_parser(only: str | None = None) -> argparse.ArgumentParser:
     parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
     commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
 
+    chosen: list[Callable[[argparse._SubParsersAction[_Parser]], None]] = []
     for name, add in _COMMAND_PARSERS.items():
-        if only is None or name == only:
-            add(commands)
+        if (only is None or name == only) and add not in chosen:
+            chosen.append(add)
+    for add in chosen:
+        add(commands)
     return parser
 
 
@@ -359,7 +378,8 @@ def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
         "--dry-run",
         action="store_true",
         help="do everything but send: each message the chat would get is printed on standard "
-        'output, followed by a line "----"; the state, pending and lock files are not touched',
+        'output, followed by a line "----" ("---- (silent)" in quiet hours); the state, pending, '
+        "told values and lock files are not touched",
     )
     group.add_argument(
         "--no-redeliver",

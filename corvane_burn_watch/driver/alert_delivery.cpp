@@ -54,7 +54,8 @@ std::string chat_for_pass(PendingAlerts& pending, const std::string& configured)
 
 int deliver_pending_alerts(PendingAlerts& pending, PendingFile& file, Courier& courier,
                            const std::string& updated_at, PassRecord& record,
-                           const WatchOptions& options) {
+                           const WatchOptions& options,
+                           const std::function<void(std::span<const PendingAlert>)>& on_told) {
   const std::vector<telegram::AlertPart> parts =
       telegram::alert_parts(pending_changes(pending), updated_at);
   const std::size_t subnets = pending.alerts.size();
@@ -78,6 +79,8 @@ int deliver_pending_alerts(PendingAlerts& pending, PendingFile& file, Courier& c
     }
     record.count_alert_sent();
     if (parts[i].changes_done > done) {
+      const std::size_t reached = parts[i].changes_done - done;
+      if (on_told) on_told(std::span<const PendingAlert>(pending.alerts.data(), reached));
       // Out of the file at once: a later retry must not repeat these lines.
       pending.alerts.erase(
           pending.alerts.begin(),

@@ -25,6 +25,7 @@ constexpr double kShortestRateLimitWait = 1.0;
 // What a message in a dry run looks like on standard output: the message,
 // then a line of its own that ends it.
 constexpr std::string_view kDryRunSeparator = "\n----\n";
+constexpr std::string_view kDryRunSilentSeparator = "\n---- (silent)\n";
 
 std::string seconds_text(double seconds) {
   std::ostringstream out;
@@ -76,8 +77,11 @@ SendOutcome Courier::attempt(std::string_view text, bool quiet) {
 }
 
 SendOutcome Courier::send(std::string_view text, bool quiet) {
+  // Nothing is held back in quiet hours: the message only makes no sound.
+  quiet = quiet || (quiet_hours && quiet_hours->contains(host::now_seconds()));
   if (options_.dry_run) {
-    host::write_output(std::string(text) + std::string(kDryRunSeparator));
+    host::write_output(std::string(text) +
+                       std::string(quiet ? kDryRunSilentSeparator : kDryRunSeparator));
     return {};
   }
   for (int migrations = 0, sends = 1;; ++sends) {

@@ -26,7 +26,9 @@ class Courier {
   Courier(std::string token, std::string chat_id, const WatchOptions& options,
           const std::optional<Settings>& settings, PassRecord& record);
 
-  // Sends one message; `quiet` sends it without a notification sound.
+  // Sends one message; `quiet` sends it without a notification sound, and so
+  // does a message sent inside `quiet_hours`. In a dry run a silent message
+  // ends with the line "---- (silent)" instead of "----".
   telegram::SendOutcome send(std::string_view text, bool quiet = false);
   // Sends a whole text as send_burn_telegram_messages does: its chunks,
   // numbered when more than one, 0.4 s apart, stopping at the first failure.
@@ -35,6 +37,8 @@ class Courier {
   const std::string& chat_id() const { return chat_id_; }
   // Called when Telegram moved the chat, before the message goes to the new one.
   std::function<void(const std::string& from, const std::string& to)> on_migrated;
+  // The pass's quiet hours, if any.
+  std::optional<QuietHours> quiet_hours;
 
  private:
   telegram::SendOutcome attempt(std::string_view text, bool quiet);

@@ -3,6 +3,7 @@
 // the same kind as the clock and sleep seams, so that a host can count
 // cycles, export the rates and report its health without the core knowing how.
 #include <functional>
+#include <map>
 #include <optional>
 #include <string>
 #include <vector>
@@ -29,6 +30,10 @@ struct CycleReport {
   // with neither (a failed fetch, every send refused or rate limited) made
   // none, and one after another means the watch is stuck.
   bool progressed = false;
+  int muted_subnets = 0;  // mutes in force during the pass (with mutes honoured)
+  // Changes the watch rules kept from the chat, by reason: "muted", "ignored"
+  // or "unwatched". Only reasons that occurred are present.
+  std::map<std::string, int> changes_suppressed;
   std::string summary;  // one short line, e.g. for systemd's STATUS=
 };
 

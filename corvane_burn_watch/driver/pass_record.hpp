@@ -22,6 +22,8 @@ class PassRecord {
   void count_state_saved() { report_.progressed = true; }
   void count_failure(std::string_view reason) { report_.telegram_failures.emplace_back(reason); }
   void set_pending(std::size_t subnets) { report_.pending_subnets = static_cast<int>(subnets); }
+  void set_muted(std::size_t subnets) { report_.muted_subnets = static_cast<int>(subnets); }
+  void count_suppressed(const char* reason) { ++report_.changes_suppressed[reason]; }
   // What went wrong, in a few words, for the summary of a pass that gives 1 or 2.
   void set_problem(std::string problem) { problem_ = std::move(problem); }
 

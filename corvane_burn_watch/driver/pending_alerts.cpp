@@ -90,7 +90,15 @@ void merge_changes(PendingAlerts& pending, const ChangeList& changes, const Burn
 }
 
 void drop_settled(PendingAlerts& pending, double threshold, const burns::ChangeRules& rules) {
-  std::erase_if(pending.alerts, [threshold, &rules](const PendingAlert& alert) {
+  drop_settled(
+      pending, [threshold](std::string_view) { return threshold; }, rules);
+}
+
+void drop_settled(PendingAlerts& pending,
+                  const std::function<double(std::string_view subnet_id)>& threshold_for,
+                  const burns::ChangeRules& rules) {
+  std::erase_if(pending.alerts, [&](const PendingAlert& alert) {
+    const double threshold = threshold_for(alert.subnet_id);
     const auto settled = [&](const std::string& held) {
       return !burns::burn_changed(held, alert.latest, threshold, rules);
     };

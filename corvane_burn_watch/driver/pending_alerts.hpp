@@ -4,8 +4,10 @@
 // past it, so a failed delivery or a killed process can repeat an alert line
 // but never lose one.
 #include <cstddef>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
@@ -49,6 +51,10 @@ void merge_changes(PendingAlerts& pending, const ChangeList& changes, const Burn
 // the chat was last told, or its next change would be told from a value the
 // chat never got.
 void drop_settled(PendingAlerts& pending, double threshold, const burns::ChangeRules& rules = {});
+// The same with each subnet's own threshold.
+void drop_settled(PendingAlerts& pending,
+                  const std::function<double(std::string_view subnet_id)>& threshold_for,
+                  const burns::ChangeRules& rules = {});
 
 // The alerts as change triples (id, told, latest), for the alert text.
 ChangeList pending_changes(const PendingAlerts& pending);

@@ -6,6 +6,7 @@
 
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
+#include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/driver/alert_delivery.hpp"
 #include "corvane_burn_watch/driver/baseline.hpp"
 #include "corvane_burn_watch/driver/burn_map.hpp"
@@ -13,15 +14,26 @@
 #include "corvane_burn_watch/driver/driver.hpp"
 #include "corvane_burn_watch/driver/fetch_rows.hpp"
 #include "corvane_burn_watch/driver/pass_record.hpp"
+#include "corvane_burn_watch/driver/pass_rules.hpp"
 #include "corvane_burn_watch/driver/pending_alerts.hpp"
+#include "corvane_burn_watch/driver/told_values.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 namespace driver {
 namespace {
 
+// The rows the startup table shows: all of them, or those the rules show.
+SubnetRows shown_rows(const SubnetRows& rows, const PassRules& rules) {
+  SubnetRows shown;
+  for (const SubnetRow& row : rows)
+    if (row.netuid && rules.shown(python_text::plain_text(*row.netuid))) shown.push_back(row);
+  return shown;
+}
+
 int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& options,
                      PassRecord& record) {
+  const PassRules rules(options, args.state_path, options.startup_threshold, record);
   std::optional<FetchedRows> fetched =
       fetch_subnet_rows("startup fetch failed: ", args.settings, options);
   if (!fetched) {
@@ -34,56 +46,80 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
   int result = 0;
   std::string chat = args.burn_chat_id;
   std::optional<PendingFile> file;
+  std::optional<ToldFile> told;
   PendingAlerts pending;
-  if (!options.redeliver && !options.keep_corrupt_state && options.keep_absent_days <= 0) {
+  if (!options.redeliver && !options.keep_corrupt_state && options.keep_absent_days <= 0 &&
+      !rules.drift()) {
     // The baseline replaces whatever the file held; nothing is read or compared.
     if (!options.dry_run) save_burn_state(args.state_path, current, fetched->updated_at);
     record.count_state_saved();
   } else {
     Baseline baseline(args.state_path, options);
+    if (rules.drift())
+      told.emplace(told_file_path(args.state_path, rules.rules()), options.dry_run);
+    const BurnMap base = told ? told->base(baseline.burns()) : BurnMap{};
+    const BurnMap& from = told ? base : baseline.burns();
     if (options.redeliver) {
       // What changed while the watch was stopped goes out as an alert, and
       // becomes pending before the new baseline moves past it.
       const ChangeList changes =
-          baseline.burns().empty()
-              ? ChangeList{}
-              : burns::diff_burns(baseline.burns(), current, options.startup_threshold,
-                                  change_rules(options));
+          baseline.burns().empty() ? ChangeList{} : rules.changes(from, current, record);
       file.emplace(pending_file_path(args.state_path, options), options.dry_run);
       pending = file->load();
       chat = chat_for_pass(pending, args.burn_chat_id);
       merge_changes(pending, changes, current);
+      drop_suppressed(pending, rules);
       file->store(pending);
+    }
+    if (told) {
+      told->follow(from, current, rules);
+      told->store();
     }
     baseline.replace(current, fetched->updated_at);
     record.count_state_saved();
     if (file) {
-      drop_settled(pending, options.startup_threshold, change_rules(options));
+      drop_settled(
+          pending, [&](std::string_view id) { return rules.threshold_for(id); },
+          change_rules(options));
       file->store(pending);
       record.set_pending(pending.alerts.size());
     }
   }
 
   Courier courier(args.burn_token, chat, options, args.settings, record);
+  courier.quiet_hours = rules.rules().quiet_hours;
   if (file) {
     courier.on_migrated = [&](const std::string& from, const std::string& to) {
       pending.chat_migrations.set(from, to);
       file->store(pending);
     };
     if (!pending.alerts.empty())
-      result =
-          deliver_pending_alerts(pending, *file, courier, fetched->updated_at, record, options);
+      result = deliver_pending_alerts(pending, *file, courier, fetched->updated_at, record, options,
+                                      told_recorder(told ? &*told : nullptr));
     if (result == 2) return result;  // the table would be refused as well
   }
   if (!options.startup_table) return result;
 
   // The table shows every row, those without a "netuid" included (unless the
-  // options leave out rows whose id is no whole number).
-  const std::string text = format_burn_snapshot(fetched->rows, fetched->updated_at);
+  // options leave out rows whose id is no whole number, or the rules narrow
+  // the subnets shown).
+  std::optional<SubnetRows> narrowed;
+  if (rules.filters()) narrowed = shown_rows(fetched->rows, rules);
+  const SubnetRows& rows = narrowed ? *narrowed : fetched->rows;
+  const std::string text = format_burn_snapshot(rows, fetched->updated_at);
   const TextDelivery sent = courier.send_text(text, options.quiet_startup_table);
   if (sent.outcome.delivered()) {
-    const std::string line =
-        "startup snapshot sent (" + std::to_string(fetched->rows.size()) + " subnets)";
+    if (told) {
+      // The chat now knows every rate it was shown.
+      for (const SubnetRow& row : rows)
+        if (row.netuid) {
+          const std::string id = python_text::plain_text(*row.netuid);
+          if (const json::Value* now = current.find(id); now && now->is_text())
+            told->told(id, *now->as_text());
+        }
+      told->store();
+    }
+    const std::string line = "startup snapshot sent (" + std::to_string(rows.size()) + " subnets)";
     host::log(host::LogLevel::info, options.dry_run ? line + " [dry run]" : line);
     return result;
   }

@@ -5,6 +5,8 @@
 // burn-watch program turns the service features on.
 #include <string>
 
+#include "corvane_burn_watch/driver/watch_rules.hpp"
+
 namespace corvane_burn_watch {
 
 struct WatchOptions {
@@ -84,6 +86,14 @@ struct WatchOptions {
   // Every log line stays one line: control characters in it (which only
   // server-supplied text can bring) are written as escapes (\n, \x1b, ...).
   bool one_line_logs = false;
+
+  // ---- Which subnets the chat hears of, and how ----
+
+  // The watchlist, thresholds, drift, mutes and quiet hours (watch_rules.hpp).
+  WatchRules rules;
+  // When set, called at the start of every pass for the rules of that pass in
+  // place of `rules` (a host that re-reads a rules file at every cycle).
+  RulesSourceFn rules_source;
 };
 
 }  // namespace corvane_burn_watch

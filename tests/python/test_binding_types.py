@@ -37,6 +37,16 @@ SCALARS: dict[str, Callable[[], Any]] = {
     "object": bw.Settings,  # any value; the one parameter of this type is __eq__'s
     **{name: getattr(bw, name) for name in CLASSES},  # a default instance
 }
+# Texts with a form of their own, picked by the parameter's name.
+FORMED_TEXTS = {
+    "watched": "1,7-9",
+    "ignored": "3",
+    "subnets": "1,7-9",
+    "compare_to": "alerted",
+    "quiet_hours": "22:00-07:00",
+    "window": "22:00-07:00",
+    "duration": "90s",
+}
 ANSWER = b'{"ok": true, "data": [{"netuid": 1, "incentive_burn": 0.5}]}'
 
 
@@ -71,7 +81,14 @@ def sample(member: ast.expr) -> Any:
     if origin.endswith("Callable"):
         return lambda *args: 0.0
     items = [sample(members(e)[0]) for e in elements(member.slice)]
-    return {"list": items, "dict": {"1": items[-1]}, "tuple": tuple(items)}[origin]
+    keyed = {items[0]: items[-1]} if len(items) == 2 else {}
+    return {
+        "list": items,
+        "Sequence": items,
+        "dict": {"1": items[-1]},
+        "Mapping": keyed,
+        "tuple": tuple(items),
+    }[origin]
 
 
 def conforms(value: Any, annotation: ast.expr) -> bool:
@@ -163,7 +180,10 @@ def test_operation_takes_and_gives_its_stub_types(declared, owner, paths, pauses
     choices = [
         [paths[a.arg]]
         if a.arg in paths and ast.unparse(a.annotation) == "str"
-        else samples(a.annotation)
+        else [
+            FORMED_TEXTS[a.arg] if isinstance(v, str) and a.arg in FORMED_TEXTS else v
+            for v in samples(a.annotation)
+        ]
         for a, _ in parameters
     ]
     first = [options[0] for options in choices]

@@ -131,8 +131,17 @@ def test_check_says_what_works_and_changes_nothing(
     out, err = capfd.readouterr()
     default = tmp_path / "xdg" / "corvane-burn-watch" / "burn_state.json"
     state_text = str(state or default)
-    assert out.splitlines() == [
+    # The checks, then the rules in effect (none given here).
+    lines = out.splitlines()
+    assert lines[: len(expected)] == [
         line.format(data=service.url, state=state_text, ca=tmp_path / "ca.pem") for line in expected
+    ]
+    assert lines[len(expected) :] == [
+        "watched: every subnet",
+        "threshold: 0.01",
+        "changes measured from: the previous cycle",
+        "quiet hours: none",
+        "muted: none",
     ]
     assert err == ""
     assert sink.messages == []

@@ -15,13 +15,16 @@ from __future__ import annotations
 import argparse
 import json
 import os
+import time
 from collections.abc import Callable
 from dataclasses import dataclass
 from pathlib import Path
 from typing import TYPE_CHECKING, Any
 
+from ..rules import DEFAULT_THRESHOLD, RulesError, RulesSource
 from ..settings import Credentials, default_state_file
 from ..time_limit import TimeLimitPassed, time_limit
+from .mute import describe_mutes
 
 if TYPE_CHECKING:
     from ...burn_watch import Settings
@@ -231,6 +234,56 @@ def run_checks(
     return 1 if failed else 0
 
 
+def describe_rules(source: RulesSource, state_file: Path, now: float) -> list[str]:
+    """The rules in effect, a line each: what is watched, the thresholds,
+    what a change is measured from, the quiet hours and the mutes."""
+    from ... import burn_watch
+
+    rules = source.rules()
+    merged = source.merged()
+    lines = [
+        f"watched: {merged.subnets} ({_count(merged.subnets)} subnets)"
+        if merged.subnets
+        else "watched: every subnet"
+    ]
+    if merged.ignore_subnets:
+        lines.append(f"ignored: {merged.ignore_subnets} ({_count(merged.ignore_subnets)} subnets)")
+    threshold = merged.threshold if merged.threshold is not None else DEFAULT_THRESHOLD
+    own = ", ".join(f"SN{s} {t:g}" for s, t in sorted(merged.subnet_thresholds.items()))
+    lines.append(f"threshold: {threshold:g}" + (f"; own thresholds: {own}" if own else ""))
+    lines.append(
+        "changes measured from: the value last told to the chat"
+        if rules.compare_to == "alerted"
+        else "changes measured from: the previous cycle"
+    )
+    if rules.quiet_hours:
+        zone = merged.timezone or "local time"
+        quiet = "yes" if rules.in_quiet_hours(now) else "no"
+        lines.append(f"quiet hours: {rules.quiet_hours} {zone}; quiet now: {quiet}")
+    else:
+        lines.append("quiet hours: none")
+    path = Path(rules.mutes_path or f"{state_file}.mutes.json")
+    try:
+        mutes = {s: e for s, e in burn_watch.load_mutes(str(path)).items() if e is None or e > now}
+    except (ValueError, OSError) as error:
+        lines.append(f"mutes: FAILED: {_describe(error)}")
+    else:
+        lines += [f"muted: {line}" for line in describe_mutes(mutes)] or ["muted: none"]
+    return lines
+
+
+def _now() -> float:
+    return time.time()
+
+
+def _count(subnets: str) -> int:
+    count = 0
+    for item in subnets.split(","):
+        first, _, last = item.partition("-")
+        count += int(last or first) - int(first) + 1
+    return count
+
+
 def command(args: argparse.Namespace, creds: Credentials) -> int:
     if args.state_file is None:
         path, may_create = default_state_file(os.environ), True
@@ -241,7 +294,7 @@ def command(args: argparse.Namespace, creds: Credentials) -> int:
     def write(line: str) -> None:
         print(line, flush=True)
 
-    return run_checks(
+    code = run_checks(
         creds,
         path,
         may_create_folder=may_create,
@@ -249,3 +302,13 @@ def command(args: argparse.Namespace, creds: Credentials) -> int:
         write=write,
         request_deadline=args.request_deadline,
     )
+    try:
+        source = RulesSource(args)
+    except RulesError as error:
+        write(Check("rules file", False, str(error)).line())
+        return 1
+    if args.rules is not None:
+        write(Check(f"rules file {args.rules}", True).line())
+    for line in describe_rules(source, path, _now()):
+        write(line)
+    return code
