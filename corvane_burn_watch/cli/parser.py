@@ -323,8 +323,8 @@ def build_parser(only: str | None = None) -> argparse.ArgumentParser:
     for name, add in _COMMAND_PARSERS.items():
         if (only is None or name == only) and add not in chosen:
             chosen.append(add)
-    for add in chosen:
-        add(commands)
+    for add_command in chosen:
+        add_command(commands)
     return parser
 
 
