@@ -35,7 +35,11 @@ from prometheus_client.exposition import start_http_server
 from prometheus_client.registry import Collector
 
 from . import logs
-from .reports import SUPPRESSION_REASONS, TELEGRAM_FAILURE_REASONS, Consumer, CycleReport
+from .reports import SUPPRESSION_REASONS, TELEGRAM_FAILURE_REASONS
+
+TYPE_CHECKING = False  # as in reports.py, the report types exist for type checkers only
+if TYPE_CHECKING:
+    from .reports import Consumer, CycleReport
 from .settings import SettingsError
 
 __all__ = ["MetricsFile", "MetricsServer", "WatchMetrics", "open_metrics", "write_atomically"]

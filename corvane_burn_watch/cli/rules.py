@@ -12,7 +12,7 @@ from __future__ import annotations
 import argparse
 import math
 import re
-from dataclasses import dataclass, field
+import time
 from pathlib import Path
 
 from .settings import SettingsError
@@ -52,17 +52,30 @@ class RulesError(Exception):
     (when one can be told) and what is wrong."""
 
 
-@dataclass
 class FileRules:
-    """What a rules file (or the command line) says; None: nothing said."""
+    """What a rules file (or the command line) says; None: nothing said. (A
+    plain class: dataclasses would cost every start its imports.)"""
 
-    threshold: float | None = None
-    subnets: str | None = None  # "1,7,64-70"
-    ignore_subnets: str | None = None
-    compare_to: str | None = None
-    quiet_hours: str | None = None
-    timezone: str | None = None
-    subnet_thresholds: dict[int, float] = field(default_factory=dict)
+    def __init__(
+        self,
+        *,
+        threshold: float | None = None,
+        subnets: str | None = None,  # "1,7,64-70"
+        ignore_subnets: str | None = None,
+        compare_to: str | None = None,
+        quiet_hours: str | None = None,
+        timezone: str | None = None,
+        subnet_thresholds: dict[int, float] | None = None,
+    ) -> None:
+        self.threshold = threshold
+        self.subnets = subnets
+        self.ignore_subnets = ignore_subnets
+        self.compare_to = compare_to
+        self.quiet_hours = quiet_hours
+        self.timezone = timezone
+        self.subnet_thresholds: dict[int, float] = (
+            {} if subnet_thresholds is None else subnet_thresholds
+        )
 
 
 # ---- Reading values ------------------------------------------------------------
@@ -328,15 +341,14 @@ def _from_flags(args: argparse.Namespace) -> FileRules:
 
 
 def _utc_offset_seconds(zone: str | None) -> int:
+    if not zone:
+        # What datetime's astimezone() would say of the local zone, without
+        # importing datetime on every start.
+        return time.localtime().tm_gmtoff
     import datetime as dt
+    import zoneinfo
 
-    now = dt.datetime.now(dt.UTC)
-    if zone:
-        import zoneinfo
-
-        local = now.astimezone(zoneinfo.ZoneInfo(zone))
-    else:
-        local = now.astimezone()
+    local = dt.datetime.now(dt.UTC).astimezone(zoneinfo.ZoneInfo(zone))
     offset = local.utcoffset()
     return int(offset.total_seconds()) if offset is not None else 0
 
