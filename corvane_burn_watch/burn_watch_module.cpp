@@ -105,7 +105,7 @@ NB_MODULE(burn_watch, m) {
   m.def("format_burn_alert", &cbw::format_burn_alert, "changes"_a, "updated_at"_a,
         "The alert text: header, then one line per (id, old, new).");
   m.def("format_burn_snapshot", &cbw::format_burn_snapshot, "rows"_a, "updated_at"_a,
-        "The startup table of every row's burn, in numeric subnet order.");
+        "The snapshot table of every row's burn, in numeric subnet order.");
   m.def("_chunk_text",
         nb::overload_cast<std::string_view, const cbw::ChunkLimit&>(&cbw::chunk_text), "text"_a,
         "max_len"_a = cbw::ChunkLimit(json::Integer::from(cbw::DEFAULT_CHUNK_LENGTH)),

@@ -16,6 +16,7 @@
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/parse_testing.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
 #include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
@@ -72,7 +73,7 @@ json::Value projected_by_hand(json::Value document) {
 
 bool projection_refuses(std::string_view bytes) {
   try {
-    json::parse(bytes, kRows);
+    json::parse(std::string(bytes), kRows);
     return false;
   } catch (const json::SyntaxError&) {
     return true;
@@ -107,7 +108,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   json::Value value;
   try {
-    value = json::parse(bytes);
+    value = json::parse(std::string(bytes));
   } catch (const json::SyntaxError& e) {
     FUZZ_CHECK(projection_refuses(bytes), fuzz::printable(bytes));
     try {
@@ -129,12 +130,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                fuzz::printable(bytes));
     if (!holds_nan(value)) {
       FUZZ_CHECK(*by_reader == value, fuzz::printable(bytes));
-      FUZZ_CHECK(json::parse_with_reader(bytes, &kRows) == json::parse(bytes, kRows),
+      FUZZ_CHECK(json::parse_with_reader(bytes, &kRows) == json::parse(std::string(bytes), kRows),
                  fuzz::printable(bytes));
     }
   }
   if (!holds_nan(value))
-    FUZZ_CHECK(json::parse(bytes, kRows) == projected_by_hand(value), fuzz::printable(bytes));
+    FUZZ_CHECK(json::parse(std::string(bytes), kRows) == projected_by_hand(value),
+               fuzz::printable(bytes));
   const std::string one_line = json::write_one_line(value);
   FUZZ_CHECK(is_ascii(one_line), one_line);
   const json::Value again = decode_own_output(one_line);

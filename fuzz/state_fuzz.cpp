@@ -67,7 +67,7 @@ std::string read_file(const std::string& path) {
 // What the file decodes to, when it is JSON at all.
 std::optional<json::Value> decoded(std::string_view bytes) {
   try {
-    return json::parse(bytes);
+    return json::parse(std::string(bytes));
   } catch (const json::SyntaxError&) {
     return std::nullopt;
   }

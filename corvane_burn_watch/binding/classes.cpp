@@ -95,6 +95,18 @@ void bind_watch_options(nb::module_& m) {
           "check_duplicate_rows"_a = defaults.check_duplicate_rows,
           "one_line_logs"_a = defaults.one_line_logs, "rules"_a = defaults.rules,
           "rules_source"_a.none() = nb::none())
+      .def_static(
+          "service",
+          [](RulesSourceFn rules_source) {
+            WatchOptions options = WatchOptions::service();
+            options.rules_source = std::move(rules_source);
+            return options;
+          },
+          nb::kw_only(), "rules_source"_a.none() = nb::none(),
+          "The options of the long-running service, which burn-watch's commands and its demo "
+          "start from: every service feature on, requests bounded by 300 s, at most 60 s of rate "
+          "limit waited out per pass, a missing subnet kept for 7 days; `rules_source` as for "
+          "the constructor.")
       .def_rw("skip_bad_rows", &WatchOptions::skip_bad_rows)
       .def_rw("keep_corrupt_state", &WatchOptions::keep_corrupt_state)
       .def_rw("warn_full_page", &WatchOptions::warn_full_page)

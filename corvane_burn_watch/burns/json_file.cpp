@@ -78,7 +78,7 @@ JsonFile read_json_file(const std::string& path) {
     return file;
   }
   try {
-    file.document = json::parse_held(file.content);
+    file.document = json::parse(file.content);
   } catch (const json::SyntaxError& e) {
     file.status = JsonFile::Status::not_json;
     if (file.content.find_first_not_of(" \t\r\n") == std::string::npos)

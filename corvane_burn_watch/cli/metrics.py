@@ -14,7 +14,7 @@ The names are fixed: dashboards and alert rules rely on them.
     burn_watch_changes_suppressed_total{reason="muted"|"ignored"|"unwatched"}
                                                      changes the rules kept from the chat
 
-The startup table counts as a pass: right after it, the subnet gauges hold
+The startup snapshot counts as a pass: right after it, the subnet gauges hold
 its rates. The metrics live in a registry of their own, served over HTTP
 (``--metrics-port``) and/or written to a file after every pass
 (``--metrics-file``, for node_exporter's textfile collector).
@@ -28,6 +28,7 @@ import tempfile
 import threading
 from collections.abc import Iterable, Mapping
 from pathlib import Path
+from typing import TYPE_CHECKING
 
 from prometheus_client import CollectorRegistry, Counter, Gauge, Histogram, generate_latest
 from prometheus_client.core import GaugeMetricFamily, Metric
@@ -35,12 +36,11 @@ from prometheus_client.exposition import start_http_server
 from prometheus_client.registry import Collector
 
 from . import logs
-from .reports import SUPPRESSION_REASONS, TELEGRAM_FAILURE_REASONS
-
-TYPE_CHECKING = False  # as in reports.py, the report types exist for type checkers only
-if TYPE_CHECKING:
-    from .reports import Consumer, CycleReport
+from .reports import SUPPRESSION_REASONS, TELEGRAM_FAILURE_REASONS, Consumer
 from .settings import SettingsError
+
+if TYPE_CHECKING:
+    from ..burn_watch import CycleReport
 
 __all__ = ["MetricsFile", "MetricsServer", "WatchMetrics", "open_metrics", "write_atomically"]
 
@@ -116,7 +116,7 @@ class WatchMetrics:
         registry = self.registry
         self._cycles = Counter(
             "burn_watch_cycles",
-            "Passes of the watch (the startup table and each cycle) by result",
+            "Passes of the watch (the startup snapshot and each cycle) by result",
             ["result"],
             registry=registry,
         )
@@ -171,7 +171,7 @@ class WatchMetrics:
         if succeeded:
             self._last_success.set(report.finished)
         self._burn_map.add(report)
-        if report.kind == "cycle":  # the startup table is no alert
+        if report.kind == "cycle":  # the snapshot table is no alert
             self._alerts.inc(report.alerts_sent)
         for reason in report.telegram_failures:
             self._telegram_failures.labels(reason).inc()

@@ -17,13 +17,15 @@ if TYPE_CHECKING:
     from ..burn_watch import WatchOptions
     from .rules import RulesSource
 
-__all__ = ["check_own_files", "check_watch_settings", "thread_id", "watch_options"]
+__all__ = [
+    "check_own_files",
+    "check_watch_settings",
+    "service_options",
+    "thread_id",
+    "watch_options",
+]
 
 THREAD_ID_VARIABLE = "BURN_TELEGRAM_THREAD_ID"
-# How long a subnet the data service leaves out keeps its last rate in the state
-# file: a week outlasts any outage of the service, and a subnet gone for longer
-# is taken to be gone for good.
-KEEP_ABSENT_DAYS = 7.0
 
 
 def thread_id(environ: Mapping[str, str]) -> str:
@@ -72,30 +74,34 @@ def check_own_files(args: argparse.Namespace, state_file: str) -> None:
     settings.check_own_files(files)
 
 
-def watch_options(args: argparse.Namespace) -> WatchOptions:
-    """The watch options the program runs with: every service feature on, and
-    the rules of the command line and the rules file (asked for at every pass)."""
+def service_options(threshold: float, rules_source: RulesSource | None = None) -> WatchOptions:
+    """The service preset as every command and the demo run it: what changed
+    while the watch was stopped is judged by the watch's own threshold, and
+    the rules are those of the command line and the rules file (asked for at
+    every pass), when there are any."""
     from .. import burn_watch
 
+    options = burn_watch.WatchOptions.service(rules_source=rules_source)
+    options.startup_threshold = threshold
+    if rules_source is not None:
+        options.rules = rules_source.rules()
+    return options
+
+
+def watch_options(args: argparse.Namespace) -> WatchOptions:
+    """The service preset, with what the command line and the environment set."""
     source: RulesSource | None = getattr(args, "rules_source", None)
-    return burn_watch.WatchOptions(
-        skip_bad_rows=True,
-        keep_corrupt_state=True,
-        warn_full_page=True,
-        request_deadline_seconds=args.request_deadline,
-        redeliver=not args.no_redeliver,
-        pending_path="" if args.pending_file is None else str(args.pending_file),
-        max_retry_after_seconds=args.max_retry_after,
-        startup_threshold=getattr(args, "threshold", 0.0),
-        startup_table=not getattr(args, "no_startup_table", False),
-        quiet_startup_table=getattr(args, "quiet_startup_table", False),
-        message_thread_id=thread_id(os.environ),
-        dry_run=args.dry_run,
-        strict_telegram_ok=True,
-        non_finite_changes=True,
-        keep_absent_days=KEEP_ABSENT_DAYS,
-        check_duplicate_rows=True,
-        one_line_logs=True,
-        rules=source.rules() if source else burn_watch.WatchRules(),
-        rules_source=source,
-    )
+    options = service_options(getattr(args, "threshold", 0.0), source)
+    # The flags' defaults are the preset's (the demo, which has no flags, runs
+    # the preset as it is).
+    options.request_deadline_seconds = args.request_deadline
+    options.max_retry_after_seconds = args.max_retry_after
+    if args.no_redeliver:
+        options.redeliver = False
+    if args.pending_file is not None:
+        options.pending_path = str(args.pending_file)
+    options.startup_table = not getattr(args, "no_startup_table", False)
+    options.quiet_startup_table = getattr(args, "quiet_startup_table", False)
+    options.message_thread_id = thread_id(os.environ)
+    options.dry_run = args.dry_run
+    return options

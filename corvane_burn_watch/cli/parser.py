@@ -407,7 +407,7 @@ def _add_watch_options(parser: argparse.ArgumentParser, command: str) -> None:
         group.add_argument(
             "--quiet-startup-table",
             action="store_true",
-            help="post the startup table without a notification sound (alerts still ring)",
+            help="post the snapshot table without a notification sound (alerts still ring)",
         )
     if command == "run":
         group.add_argument(

@@ -1,7 +1,7 @@
-"""What the library tells the program after each pass: the cycle report.
+"""What the library tells the program after each pass: its CycleReport.
 
 The library calls one observer (``burn_watch._set_cycle_observer``) after
-the startup table and after every watch cycle with a report of how it went.
+the startup snapshot and after every watch cycle with a report of how it went.
 The program hands each report to the parts that want it: the metrics, the
 metrics file and systemd's status and watchdog.
 """
@@ -9,53 +9,20 @@ metrics file and systemd's status and watchdog.
 from __future__ import annotations
 
 import contextlib
+from collections.abc import Callable, Iterator, Sequence
 
 from . import logs
 
 # typing's costs an import at start; type checkers take this one as theirs.
-# The report and its consumers are types only: the library's report object
-# is what arrives.
 TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from collections.abc import Callable, Iterator, Mapping, Sequence
-    from typing import Protocol
-
-    class CycleReport(Protocol):
-        """One pass of the library: the startup table or a watch cycle."""
-
-        @property
-        def kind(self) -> str: ...  # "startup" or "cycle"
-        @property
-        def result(self) -> int | None: ...  # 0, 1 or 2; None when the pass raised
-        @property
-        def error(self) -> str: ...  # "" when none
-        @property
-        def started(self) -> float: ...  # POSIX seconds, host clock
-        @property
-        def finished(self) -> float: ...
-        @property
-        def burns(
-            self,
-        ) -> Mapping[str, str] | None: ...  # the pass's burn map, None when not fetched
-        @property
-        def alerts_sent(self) -> int: ...  # messages delivered
-        @property
-        def telegram_failures(self) -> Sequence[str]: ...  # TELEGRAM_FAILURE_REASONS
-        @property
-        def pending_subnets(self) -> int: ...
-        @property
-        def muted_subnets(self) -> int: ...
-        @property
-        def changes_suppressed(self) -> Mapping[str, int]: ...  # SUPPRESSION_REASONS -> count
-        @property
-        def summary(self) -> str: ...  # one line
-
-    Consumer = Callable[[CycleReport], None]
+    # The report is the library's own class; the program adds no type of its own.
+    from ..burn_watch import CycleReport
 
 __all__ = [
     "SUPPRESSION_REASONS",
     "TELEGRAM_FAILURE_REASONS",
-    "CycleReport",
+    "Consumer",
     "fan_out",
     "observing_cycles",
 ]
@@ -64,6 +31,9 @@ __all__ = [
 TELEGRAM_FAILURE_REASONS = ("rate_limited", "server_error", "network", "refused", "not_configured")
 # Why the watch rules kept a change from the chat (CycleReport.changes_suppressed).
 SUPPRESSION_REASONS = ("muted", "ignored", "unwatched")
+
+
+Consumer = Callable[["CycleReport"], None]
 
 
 def fan_out(consumers: Sequence[Consumer]) -> Consumer:

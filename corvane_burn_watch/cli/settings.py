@@ -96,11 +96,11 @@ class Credentials:
     so that nothing is ever written back into the environment. (A plain
     class: dataclasses would cost every start its imports.)"""
 
-    __slots__ = ("service", "telegram_chat_id", "telegram_token")
+    __slots__ = ("burn_chat_id", "burn_token", "service")
 
-    def __init__(self, telegram_token: str, telegram_chat_id: str, service: Settings) -> None:
-        self.telegram_token = telegram_token
-        self.telegram_chat_id = telegram_chat_id
+    def __init__(self, burn_token: str, burn_chat_id: str, service: Settings) -> None:
+        self.burn_token = burn_token
+        self.burn_chat_id = burn_chat_id
         self.service = service
 
 
@@ -158,7 +158,7 @@ def load_credentials(environ: Mapping[str, str]) -> Credentials:
         ca_bundle=environ.get("SSL_CERT_FILE") or None,
         ca_fallback=certifi_bundle(),
     )
-    return Credentials(telegram_token=token, telegram_chat_id=chat_id, service=service)
+    return Credentials(burn_token=token, burn_chat_id=chat_id, service=service)
 
 
 def certifi_bundle() -> str | None:

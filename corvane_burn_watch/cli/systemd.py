@@ -3,7 +3,7 @@
 A service of ``Type=notify`` gets ``$NOTIFY_SOCKET``, a datagram socket (a
 path, or a name in the abstract namespace written with a leading "@"), and
 with ``WatchdogSec=`` also ``$WATCHDOG_USEC``. The watch sends ``READY=1``
-once the startup table is done, ``STATUS=`` with each pass's summary,
+once the startup snapshot is done, ``STATUS=`` with each pass's summary,
 ``WATCHDOG=1`` at least every half watchdog interval while it gets on (see
 :class:`PassProgress`), and ``STOPPING=1`` when it stops. Without
 ``$NOTIFY_SOCKET`` every call does nothing.
@@ -20,9 +20,10 @@ import socket
 import time
 from collections.abc import Iterator, Mapping
 
-TYPE_CHECKING = False  # typing's costs an import at start; type checkers take this one as theirs
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
-    from .reports import CycleReport
+    from ..burn_watch import CycleReport
 
 __all__ = ["Notifier", "PassProgress"]
 
@@ -54,7 +55,7 @@ class PassProgress:
     def __init__(self, interval_seconds: float, max_retry_after: float) -> None:
         self._interval = interval_seconds
         self._allowance = max_retry_after + DATA_SERVICE_BACKOFF
-        self._interval_left = 0.0  # the startup table, a pass, comes first
+        self._interval_left = 0.0  # the startup snapshot, a pass, comes first
         self._waited = 0.0  # within a pass, since the last delivered message
 
     def pass_ended(self) -> None:

@@ -56,14 +56,34 @@ struct RequestLimits {
   double deadline_seconds = 0;  // whole exchange, connecting included; 0: none
 };
 
-// What fetch_subnet_rows found: the rows of a list, or any other value the
-// fetch gave (the failure mapping, or "data" that is not a list).
+// Why a fetch of the subnet list gave no rows.
+struct FetchFailure {
+  enum class Kind {
+    no_rows,     // an answer decoded as JSON, without a non-empty "data" member
+    unparsable,  // a success status whose body is not JSON
+    http_error,  // an error status (after any rate-limit retries)
+    error_data,  // "data" itself is a mapping whose "error" is true
+  };
+  Kind kind = Kind::no_rows;
+  long status = 0;  // the HTTP status of the last answer
+  // The last answer's payload (what http_get_json gives for it); for
+  // error_data, the "data" mapping.
+  json::Value body;
+
+  // What fetch_all_subnets_latest gives for it: {"error": "no_subnet_rows",
+  // "response": body}, or for error_data the "data" mapping itself.
+  json::Value result() const;
+};
+
+// What fetch_subnet_rows found: the rows, or why there are none.
 using SubnetRows = std::vector<SubnetRow>;
-using SubnetFetch = std::variant<SubnetRows, json::Value>;
+using SubnetFetch = std::variant<SubnetRows, FetchFailure>;
 
 // fetch_all_subnets_latest, each row read as a SubnetRow: only the members
 // SubnetRow names are built. `settings` empty: the environment is read for
-// each request. Throws TypeError for an item of the list that is not an object.
+// each request. Throws TypeError for a non-empty "data" that is neither a
+// list nor a failure mapping, and for an item of the list that is not an
+// object.
 SubnetFetch fetch_subnet_rows(std::string_view auth, const std::optional<Settings>& settings,
                               const RequestLimits& limits = {});
 

@@ -10,15 +10,18 @@ namespace corvane_burn_watch::data_client {
 
 namespace {
 
-json::Value success_payload(const std::string& body, const json::RowProjection* rows) {
+Answer success_answer(const http::Response& response, const json::RowProjection* rows) {
+  const std::string& body = response.body;
   json::Value decoded;
   try {
-    decoded = rows ? json::parse_held(body, *rows) : json::parse_held(body);
+    decoded = rows ? json::parse(body, *rows) : json::parse(body);
   } catch (const json::SyntaxError& e) {
-    return json::Object{{"parse_error", e.what()},
-                        {"raw", std::string(utf8::prefix(body, RAW_PREFIX_LENGTH))}};
+    return {Answer::Kind::unparsable, response.status,
+            json::Object{{"parse_error", e.what()},
+                         {"raw", std::string(utf8::prefix(body, RAW_PREFIX_LENGTH))}}};
   }
-  if (decoded.is_object() || decoded.is_null()) return decoded;
+  if (decoded.is_object() || decoded.is_null())
+    return {Answer::Kind::decoded, response.status, std::move(decoded)};
   throw ValueError(std::string("expected a JSON object (dict) from the data service, got ") +
                    decoded.kind_name());
 }
@@ -26,7 +29,7 @@ json::Value success_payload(const std::string& body, const json::RowProjection* 
 json::Value error_payload(const http::Response& response) {
   json::Object payload;
   try {
-    json::Value decoded = json::parse_held(response.body);
+    json::Value decoded = json::parse(response.body);
     json::Object* object = decoded.as_object();
     if (object == nullptr)
       throw ValueError("error body of HTTP " + std::to_string(response.status) +
@@ -42,11 +45,12 @@ json::Value error_payload(const http::Response& response) {
 
 }  // namespace
 
-json::Value payload_from_response(const http::Response& response, const json::RowProjection* rows) {
+Answer answer_from_response(const http::Response& response, const json::RowProjection* rows) {
   // Rows kept from an earlier answer (one refused for rate limit) never stand for this one's.
   if (rows && rows->whole_rows) rows->whole_rows->reset();
   utf8::require_valid(response.body);
-  return response.is_success() ? success_payload(response.body, rows) : error_payload(response);
+  if (response.is_success()) return success_answer(response, rows);
+  return {Answer::Kind::http_error, response.status, error_payload(response)};
 }
 
 }  // namespace corvane_burn_watch::data_client

@@ -40,25 +40,26 @@ bool is_rate_limited(const Object& payload) {
 
 Value with_retries(std::string_view path, const Object& params, std::string_view auth,
                    long long max_retries) {
-  return data_client::get_json_with_retries(path, params, auth, max_retries, {}, {}, nullptr);
+  return data_client::get_json_with_retries(path, params, auth, max_retries, {}, {}, nullptr)
+      .payload;
 }
 
-Value data_client::get_json_with_retries(std::string_view path, const Object& params,
-                                         std::string_view auth, long long max_retries,
-                                         const SettingsSource& settings,
-                                         const RequestLimits& limits,
-                                         const json::RowProjection* rows) {
+data_client::Answer data_client::get_json_with_retries(std::string_view path, const Object& params,
+                                                       std::string_view auth, long long max_retries,
+                                                       const SettingsSource& settings,
+                                                       const RequestLimits& limits,
+                                                       const json::RowProjection* rows) {
   if (max_retries < 1)
     throw ValueError("max_retries must be at least 1, got " + std::to_string(max_retries));
   double pause = FIRST_PAUSE_SECONDS;
   for (long long attempt = 0;; ++attempt) {
-    Value payload = data_client::get_json(path, params, auth, settings, limits, rows);
-    const Object* object = payload.as_object();
+    Answer answer = data_client::get_json(path, params, auth, settings, limits, rows);
+    const Object* object = answer.payload.as_object();
     // A JSON null answer is not a mapping and cannot be judged.
     if (object == nullptr)
       throw TypeError(std::string("rate-limit check needs a mapping payload, got ") +
-                      payload.kind_name());
-    if (!is_rate_limited(*object) || attempt == max_retries - 1) return payload;
+                      answer.payload.kind_name());
+    if (!is_rate_limited(*object) || attempt == max_retries - 1) return answer;
     host::sleep_for(pause);
     pause = std::min(pause * PAUSE_GROWTH, LONGEST_PAUSE_SECONDS);
   }

@@ -61,12 +61,13 @@ json::Object request_headers(std::string_view auth) {
 
 json::Value http_get_json(std::string_view path, const json::Object& params,
                           std::string_view auth) {
-  return data_client::get_json(path, params, auth, {}, {}, nullptr);
+  return data_client::get_json(path, params, auth, {}, {}, nullptr).payload;
 }
 
-json::Value data_client::get_json(std::string_view path, const json::Object& params,
-                                  std::string_view auth, const SettingsSource& source,
-                                  const RequestLimits& limits, const json::RowProjection* rows) {
+data_client::Answer data_client::get_json(std::string_view path, const json::Object& params,
+                                          std::string_view auth, const SettingsSource& source,
+                                          const RequestLimits& limits,
+                                          const json::RowProjection* rows) {
   const Settings settings = source.get();  // read now, once for this request
   http::require_no_control_characters(auth, "the data service key (ORBISCA_API_KEY)");
   http::require_no_control_characters(settings.user_agent.value_or(""),
@@ -88,7 +89,7 @@ json::Value data_client::get_json(std::string_view path, const json::Object& par
   // the bytes an undecodable answer carries in its error.
   request.secrets = {std::string(auth)};
   try {
-    return data_client::payload_from_response(http::perform(request), rows);
+    return data_client::answer_from_response(http::perform(request), rows);
   } catch (UnicodeDecodeError& e) {
     http::mask(e.data, request.secrets);
     throw;

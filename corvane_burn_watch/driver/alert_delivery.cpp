@@ -5,6 +5,7 @@
 
 #include "corvane_burn_watch/core/host/seams.hpp"
 #include "corvane_burn_watch/telegram/alert_parts.hpp"
+#include "corvane_burn_watch/telegram/message_fit.hpp"
 
 namespace corvane_burn_watch::driver {
 

@@ -41,8 +41,8 @@ std::string days_text(double days) {
 
 }  // namespace
 
-std::string corrupt_copy_path(const std::string& path, double posix_seconds) {
-  std::string stamp = host::format_utc_timestamp(posix_seconds);  // 2026-03-01T12:00:00Z
+std::string corrupt_copy_path(const std::string& path, std::string_view updated_at) {
+  std::string stamp(updated_at);  // 2026-03-01T12:00:00Z
   stamp.erase(
       std::remove_if(stamp.begin(), stamp.end(), [](char c) { return c == '-' || c == ':'; }),
       stamp.end());
@@ -52,8 +52,9 @@ std::string corrupt_copy_path(const std::string& path, double posix_seconds) {
   return candidate;
 }
 
-std::string keep_corrupt_copy(const std::string& path, std::string_view content, unsigned mode) {
-  const std::string copy = corrupt_copy_path(path, host::now_seconds());
+std::string keep_corrupt_copy(const std::string& path, std::string_view updated_at,
+                              std::string_view content, unsigned mode) {
+  const std::string copy = corrupt_copy_path(path, updated_at);
   burns::replace_file_atomically(
       copy, content, {.follow_links = false, .mode = static_cast<mode_t>(mode != 0 ? mode : 0600)});
   return copy;
@@ -126,7 +127,7 @@ void Baseline::replace(const BurnMap& current, const std::string& updated_at) {
                     "burn state file " + path_ + " " + stored_.unusable +
                         ": not replacing it, as no copy of it can be kept",
                     path_);
-    const std::string copy = keep_corrupt_copy(path_, stored_.content, stored_.mode);
+    const std::string copy = keep_corrupt_copy(path_, updated_at, stored_.content, stored_.mode);
     host::log(host::LogLevel::warning, "burn state file " + path_ + " " + stored_.unusable +
                                            ": kept as " + copy + "; starting a new baseline");
     stored_ = {};  // kept once; the file is about to hold the new map

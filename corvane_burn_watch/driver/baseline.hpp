@@ -23,7 +23,7 @@ class Baseline {
   const BurnMap& burns() const { return stored_.burns; }
 
   // Saves `current` as the new state (nothing in a dry run). An unusable file
-  // is first kept as "<path>.corrupt-<UTC time>", with a warning line; one
+  // is first kept as "<path>.corrupt-<updated_at>", with a warning line; one
   // that could not be read is never replaced (OsError). With
   // keep_absent_days, stored subnets missing from `current` stay in the file
   // at their stored values, for that long after the pass that first missed
@@ -53,13 +53,15 @@ struct AbsentKept {
 AbsentKept keep_absent(const BurnMap& stored, const json::Object& absent_since,
                        const BurnMap& current, const std::string& updated_at, double keep_days);
 
-// "<path>.corrupt-20260301T120000Z" for the given time, with "-2", "-3", ...
-// added when that name is taken.
-std::string corrupt_copy_path(const std::string& path, double posix_seconds);
+// "<path>.corrupt-20260301T120000Z" for the pass's UTC timestamp text
+// ("2026-03-01T12:00:00Z"), with "-2", "-3", ... added when that name is taken.
+std::string corrupt_copy_path(const std::string& path, std::string_view updated_at);
 
-// Keeps `content` as a new corrupt copy of `path` and returns its name. The
-// copy has the permission bits `mode` of the file it copies (0600 when they
-// are not known), never wider, and is never written through a link.
-std::string keep_corrupt_copy(const std::string& path, std::string_view content, unsigned mode);
+// Keeps `content` as a new corrupt copy of `path`, named for the pass's UTC
+// timestamp text `updated_at`, and returns its name. The copy has the
+// permission bits `mode` of the file it copies (0600 when they are not
+// known), never wider, and is never written through a link.
+std::string keep_corrupt_copy(const std::string& path, std::string_view updated_at,
+                              std::string_view content, unsigned mode);
 
 }  // namespace corvane_burn_watch::driver

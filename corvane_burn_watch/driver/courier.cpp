@@ -7,6 +7,7 @@
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/http/redact.hpp"
+#include "corvane_burn_watch/telegram/message_fit.hpp"
 
 namespace corvane_burn_watch::driver {
 namespace {
@@ -78,7 +79,7 @@ SendOutcome Courier::attempt(std::string_view text, bool quiet) {
 
 SendOutcome Courier::send(std::string_view text, bool quiet) {
   // Nothing is held back in quiet hours: the message only makes no sound.
-  quiet = quiet || (quiet_hours && quiet_hours->contains(host::now_seconds()));
+  quiet = quiet || (quiet_hours && quiet_hours->contains(record_.clock_reading()));
   if (options_.dry_run) {
     host::write_output(std::string(text) +
                        std::string(quiet ? kDryRunSilentSeparator : kDryRunSeparator));
@@ -116,13 +117,13 @@ SendOutcome Courier::send(std::string_view text, bool quiet) {
 }
 
 TextDelivery Courier::send_text(std::string_view text, bool quiet) {
-  const std::vector<std::string> chunks = chunk_text(text);
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
+  const std::vector<std::string> messages = telegram::text_messages(text);
+  for (std::size_t i = 0; i < messages.size(); ++i) {
     if (i > 0) host::sleep_for(telegram::PAUSE_BETWEEN_MESSAGES);
-    SendOutcome outcome = send(telegram::numbered_message(chunks[i], i + 1, chunks.size()), quiet);
+    SendOutcome outcome = send(messages[i], quiet);
     if (!outcome.delivered()) return {std::move(outcome), i};
   }
-  return {{}, chunks.size()};
+  return {{}, messages.size()};
 }
 
 DeliveryFailure delivery_failure(std::string_view what, const SendOutcome& outcome,

@@ -31,7 +31,8 @@ class Courier {
   // ends with the line "---- (silent)" instead of "----".
   telegram::SendOutcome send(std::string_view text, bool quiet = false);
   // Sends a whole text as send_burn_telegram_messages does: its chunks,
-  // numbered when more than one, 0.4 s apart, stopping at the first failure.
+  // numbered when more than one and cut where Telegram would refuse one
+  // (message_fit.hpp), 0.4 s apart, stopping at the first failure.
   TextDelivery send_text(std::string_view text, bool quiet = false);
 
   const std::string& chat_id() const { return chat_id_; }

@@ -1,4 +1,5 @@
 // The cycle observer seam and the report each pass hands to it.
+#include <chrono>
 #include <memory>
 #include <mutex>
 #include <utility>
@@ -47,6 +48,8 @@ namespace driver {
 PassRecord::PassRecord(std::string kind) : observed_(current_observer() != nullptr) {
   report_.kind = std::move(kind);
   report_.started = host::now_seconds();
+  updated_at_ = host::format_utc_timestamp(report_.started);
+  steady_start_ = std::chrono::steady_clock::now();
 }
 
 void PassRecord::set_burns(const BurnMap& burns) {
@@ -69,7 +72,10 @@ void PassRecord::notify() {
   // Read again: an observer installed during the pass still hears of its end.
   const auto fn = current_observer();
   if (!fn) return;
-  report_.finished = host::now_seconds();
+  // No second reading of the wall clock: the start plus the time elapsed.
+  report_.finished =
+      report_.started +
+      std::chrono::duration<double>(std::chrono::steady_clock::now() - steady_start_).count();
   const std::string at = host::format_utc_timestamp(report_.finished).substr(11);
   const std::string pending = std::to_string(report_.pending_subnets) + " subnet(s) pending";
   std::string& summary = report_.summary;

@@ -16,11 +16,11 @@ struct CycleReport {
   std::string kind;           // "startup" (run_burn_startup_snapshot) or "cycle"
   std::optional<int> result;  // the pass's result code; nullopt when it raised
   std::string error;          // the message of the error it raised; "" if none
-  double started = 0;         // POSIX seconds, from the host's clock seam
-  double finished = 0;
+  double started = 0;         // POSIX seconds, the pass's one wall clock reading
+  double finished = 0;        // `started` plus the duration, on a monotonic clock
   // The burn map of the rows fetched; nullopt when no rows were fetched.
   std::optional<BurnMap> burns;
-  int alerts_sent = 0;  // alert messages delivered (the startup table is none)
+  int alerts_sent = 0;  // alert messages delivered (the snapshot table is none)
   // One reason per failed delivery attempt: "rate_limited", "server_error",
   // "network", "refused" or "not_configured".
   std::vector<std::string> telegram_failures;

@@ -1,7 +1,6 @@
 #pragma once
 // The opening steps that the watch cycle and the startup snapshot share: take
-// the API key and the cycle's timestamp, fetch the subnet list and tell a
-// failure mapping from the rows.
+// the API key, fetch the subnet list and tell a failure from the rows.
 #include <optional>
 #include <string>
 #include <string_view>
@@ -18,18 +17,16 @@ struct FetchedRows {
   SubnetRows rows;         // as the service sent them
 };
 
-// Whether a fetch result is a failure mapping: an object whose "error" member
-// is present and true.
-bool is_fetch_failure(const json::Value& data);
-
-// Runs the opening steps. Returns nullopt after writing its own log line when
+// Runs the opening steps, `updated_at` being the pass's UTC timestamp text
+// (taken once per pass, before the fetch). Returns nullopt after writing its own log line when
 // there is no API key, or when the fetch fails (that line is
 // `failure_prefix` + the result as one-line JSON). Throws TypeError when the
 // fetch result is neither a failure mapping nor a list of objects. The
 // options bound each request, warn of a full page and leave out rows whose
 // "netuid" is no whole number.
-std::optional<FetchedRows> fetch_subnet_rows(std::string_view failure_prefix,
-                                             const std::optional<Settings>& settings,
-                                             const WatchOptions& options);
+std::optional<FetchedRows> fetch_watched_rows(std::string_view failure_prefix,
+                                              std::string updated_at,
+                                              const std::optional<Settings>& settings,
+                                              const WatchOptions& options);
 
 }  // namespace corvane_burn_watch::driver

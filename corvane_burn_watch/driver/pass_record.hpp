@@ -1,6 +1,7 @@
 #pragma once
 // The report of one pass while the pass runs, and handing it to the host's
 // cycle observer when the pass ends.
+#include <chrono>
 #include <string>
 #include <string_view>
 
@@ -11,7 +12,15 @@ namespace corvane_burn_watch::driver {
 
 class PassRecord {
  public:
+  // Reads the wall clock, once for the whole pass.
   explicit PassRecord(std::string kind);
+
+  // The pass's UTC timestamp text ("2026-03-01T12:00:00Z"), from that one
+  // reading: the state file and the message carry it.
+  const std::string& updated_at() const { return updated_at_; }
+  // That reading in POSIX seconds, for everything else in the pass that asks
+  // what time it is (mutes, quiet hours).
+  double clock_reading() const { return report_.started; }
 
   // The pass's burn map; copied only when an observer will read it.
   void set_burns(const BurnMap& burns);
@@ -35,6 +44,10 @@ class PassRecord {
  private:
   void notify();
   CycleReport report_;
+  std::string updated_at_;
+  // The pass's duration is measured on the monotonic clock: a wall clock set
+  // back or forward meanwhile does not change it.
+  std::chrono::steady_clock::time_point steady_start_;
   std::string problem_;
   bool observed_;
 };

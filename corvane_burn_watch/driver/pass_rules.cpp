@@ -19,7 +19,7 @@ PassRules::PassRules(const WatchOptions& options, const std::string& state_path,
   threshold_ = rules_.threshold.value_or(threshold);
   if (!rules_.honour_mutes) return;
   try {
-    mutes_ = active_mutes(load_mutes(mutes_file_path(state_path, rules_)), host::now_seconds());
+    mutes_ = active_mutes(load_mutes(mutes_file_path(state_path, rules_)), record.clock_reading());
   } catch (const Error& error) {
     host::log(host::LogLevel::warning, std::string(error.what()) + ": no subnet is muted");
   }

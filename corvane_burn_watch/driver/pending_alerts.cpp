@@ -180,7 +180,7 @@ std::string pending_file_path(const std::string& state_path, const WatchOptions&
   return options.pending_path.empty() ? state_path + ".pending.json" : options.pending_path;
 }
 
-PendingAlerts PendingFile::load() {
+PendingAlerts PendingFile::load(std::string_view updated_at) {
   require_no_link(path_);
   burns::JsonFile file = burns::read_json_file(path_);
   if (file.status == burns::JsonFile::Status::missing) return *(on_disk_ = PendingAlerts{});
@@ -196,7 +196,7 @@ PendingAlerts PendingFile::load() {
     host::log(host::LogLevel::warning, "pending alerts file " + path_ + " " + why + ": ignored");
     return {};
   }
-  const std::string copy = keep_corrupt_copy(path_, file.content, file.mode);
+  const std::string copy = keep_corrupt_copy(path_, updated_at, file.content, file.mode);
   host::log(host::LogLevel::warning,
             "pending alerts file " + path_ + " " + why + ": kept as " + copy + "; starting afresh");
   // The unusable file itself is replaced or removed by the next store().

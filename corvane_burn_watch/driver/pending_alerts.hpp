@@ -78,9 +78,9 @@ class PendingFile {
   PendingFile(std::string path, bool dry_run) : path_(std::move(path)), dry_run_(dry_run) {}
 
   // What the file holds; empty when there is none. A file that cannot be used
-  // is kept as "<path>.corrupt-<UTC time>" with a warning line, and counts as
-  // empty.
-  PendingAlerts load();
+  // is kept as "<path>.corrupt-<updated_at>" (the pass's UTC timestamp text)
+  // with a warning line, and counts as empty.
+  PendingAlerts load(std::string_view updated_at);
   // Makes the file hold `pending` (removes it when empty); does nothing when
   // the file already holds exactly that.
   void store(const PendingAlerts& pending);

@@ -35,7 +35,7 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
                      PassRecord& record) {
   const PassRules rules(options, args.state_path, options.startup_threshold, record);
   std::optional<FetchedRows> fetched =
-      fetch_subnet_rows("startup fetch failed: ", args.settings, options);
+      fetch_watched_rows("startup fetch failed: ", record.updated_at(), args.settings, options);
   if (!fetched) {
     record.set_problem("fetch failed");
     return 1;
@@ -65,7 +65,7 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
       const ChangeList changes =
           baseline.burns().empty() ? ChangeList{} : rules.changes(from, current, record);
       file.emplace(pending_file_path(args.state_path, options), options.dry_run);
-      pending = file->load();
+      pending = file->load(fetched->updated_at);
       chat = chat_for_pass(pending, args.burn_chat_id);
       merge_changes(pending, changes, current);
       drop_suppressed(pending, rules);

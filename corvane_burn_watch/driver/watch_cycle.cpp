@@ -66,7 +66,7 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
                           const FetchedRows& fetched, const ChangeList& changes,
                           const PassContext& pass) {
   PendingFile file(pending_file_path(args.state_path, options), options.dry_run);
-  PendingAlerts pending = file.load();
+  PendingAlerts pending = file.load(fetched.updated_at);
   const std::string chat = chat_for_pass(pending, args.burn_chat_id);
   merge_changes(pending, changes, current);
   drop_suppressed(pending, pass.rules);
@@ -93,7 +93,8 @@ int alert_until_delivered(const WatchOnceArgs& args, const WatchOptions& options
 
 int watch_cycle(const WatchOnceArgs& args, const WatchOptions& options, PassRecord& record) {
   const PassRules rules(options, args.state_path, args.threshold, record);
-  std::optional<FetchedRows> fetched = fetch_subnet_rows("fetch failed: ", args.settings, options);
+  std::optional<FetchedRows> fetched =
+      fetch_watched_rows("fetch failed: ", record.updated_at(), args.settings, options);
   if (!fetched) {
     record.set_problem("fetch failed");
     return 1;

@@ -2,7 +2,8 @@
 // What a long-running watch asks of the driver beyond one plain pass. Every
 // driver operation takes this record; left at its defaults it changes
 // nothing, and the operations behave exactly as they do without it. The
-// burn-watch program turns the service features on.
+// service preset (service()) turns the service features on; the burn-watch
+// program's commands and its demo all start from it.
 #include <string>
 
 #include "corvane_burn_watch/driver/watch_rules.hpp"
@@ -13,7 +14,7 @@ struct WatchOptions {
   // ---- Rows and the state file ----
 
   // Rows whose "netuid" is missing or not a whole number ("abc", null, 1.5)
-  // are left out of the burn map and the startup table, with one warning line
+  // are left out of the burn map and the snapshot table, with one warning line
   // per pass naming them, instead of failing every pass.
   bool skip_bad_rows = false;
   // A state file that is there but cannot be used (not UTF-8, not JSON, no
@@ -52,7 +53,7 @@ struct WatchOptions {
 
   // Whether the startup snapshot posts the table of all rates.
   bool startup_table = true;
-  // The startup table goes out with disable_notification (alerts still ring).
+  // The snapshot table goes out with disable_notification (alerts still ring).
   bool quiet_startup_table = false;
   // Every message goes to this forum topic (message_thread_id); empty: none.
   std::string message_thread_id;
@@ -94,6 +95,32 @@ struct WatchOptions {
   // When set, called at the start of every pass for the rules of that pass in
   // place of `rules` (a host that re-reads a rules file at every cycle).
   RulesSourceFn rules_source;
+
+  // The long-running service: rows, state file, delivery, answers and log
+  // lines guarded, every request bounded by 300 s, at most 60 s of Telegram's
+  // rate limit waited out per pass, a missing subnet's rate kept for a week (an
+  // outage of the service is shorter; a subnet gone longer is gone), the
+  // mutes honoured. A host sets what is its own to set (pending file, startup
+  // threshold, forum topic, table, dry run, the other rules) on top.
+  static WatchOptions service();
 };
+
+inline WatchOptions WatchOptions::service() {
+  WatchOptions options{
+      .skip_bad_rows = true,
+      .keep_corrupt_state = true,
+      .warn_full_page = true,
+      .request_deadline_seconds = 300,
+      .redeliver = true,
+      .max_retry_after_seconds = 60,
+      .strict_telegram_ok = true,
+      .non_finite_changes = true,
+      .keep_absent_days = 7,
+      .check_duplicate_rows = true,
+      .one_line_logs = true,
+  };
+  options.rules.honour_mutes = true;  // the mutes file, read at every pass
+  return options;
+}
 
 }  // namespace corvane_burn_watch

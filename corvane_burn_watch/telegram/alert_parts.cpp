@@ -3,12 +3,13 @@
 // The changes are grouped by the rule chunk_text applies to an alert's lines
 // (fill greedily; close a chunk only when the next line would take it past the
 // limit), so that each group's own alert text is exactly one of the chunks of
-// the whole text. Each group's text still goes through chunk_text: a single
-// line too long for one message is then split however chunk_text splits it,
-// and its change counts as delivered with the last of its pieces.
+// the whole text. The groups' texts are then fitted to Telegram as the
+// delivery fits chunks (message_fit.hpp): a line too long for one message is
+// cut into pieces, and its change counts as delivered with the last of them.
 #include "corvane_burn_watch/telegram/alert_parts.hpp"
 
 #include "corvane_burn_watch/core/text/utf8.hpp"
+#include "corvane_burn_watch/telegram/message_fit.hpp"
 
 namespace corvane_burn_watch::telegram {
 
@@ -34,12 +35,21 @@ std::vector<AlertPart> alert_parts(const ChangeList& changes, std::string_view u
   }
   group_ends.push_back(changes.size());
 
-  std::vector<AlertPart> parts;
+  std::vector<std::string> chunks;
   std::size_t first = 0;
   for (const std::size_t end : group_ends) {
     const ChangeList group(changes.begin() + static_cast<std::ptrdiff_t>(first),
                            changes.begin() + static_cast<std::ptrdiff_t>(end));
-    std::vector<std::string> pieces = chunk_text(format_burn_alert(group, updated_at), max_len);
+    chunks.push_back(format_burn_alert(group, updated_at));
+    first = end;
+  }
+
+  std::vector<AlertPart> parts;
+  std::vector<std::vector<std::string>> fitted = fit_chunks(chunks);
+  first = 0;
+  for (std::size_t g = 0; g < fitted.size(); ++g) {
+    const std::size_t end = group_ends[g];
+    std::vector<std::string>& pieces = fitted[g];
     for (std::size_t p = 0; p < pieces.size(); ++p)
       parts.push_back({std::move(pieces[p]), p + 1 == pieces.size() ? end : first, end});
     first = end;

@@ -22,10 +22,10 @@ struct AlertPart {
   std::size_t carries_until = 0;
 };
 
-// The chunks that send_burn_telegram_messages would make of
-// format_burn_alert(changes, updated_at), in order, each with the changes it
-// completes. A line too long for one message is cut into pieces as chunk_text
-// cuts it, except that its last piece shares no message with the next line.
+// The messages, not yet numbered, that send_burn_telegram_messages would send
+// of format_burn_alert(changes, updated_at) (chunks of `max_len`, fitted to
+// Telegram as fit_chunks fits them), in order, each with the changes it
+// completes.
 std::vector<AlertPart> alert_parts(const ChangeList& changes, std::string_view updated_at,
                                    long long max_len = DEFAULT_CHUNK_LENGTH);
 

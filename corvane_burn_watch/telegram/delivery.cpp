@@ -14,20 +14,13 @@
 #include "corvane_burn_watch/core/http/redact.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
 #include "corvane_burn_watch/telegram/bot_api.hpp"
+#include "corvane_burn_watch/telegram/message_fit.hpp"
 #include "corvane_burn_watch/telegram/send_message.hpp"
 #include "corvane_burn_watch/telegram/send_reply.hpp"
 #include "corvane_burn_watch/telegram/telegram.hpp"
 
 namespace corvane_burn_watch {
 namespace {
-
-// Telegram refuses a message of more than 4,096 characters. No chunk exceeds
-// the chunking limit (chunking.cpp), and the numbering "(i/n)\n" in front of
-// it takes at most 44 (two numbers of up to 20 digits), so every numbered
-// message of a text whose header leaves room for a body line fits.
-constexpr long long kLongestTelegramMessage = 4096;
-constexpr long long kLongestNumbering = 44;
-static_assert(DEFAULT_CHUNK_LENGTH + kLongestNumbering <= kLongestTelegramMessage);
 
 http::Request send_message_request(std::string_view text, std::string_view token,
                                    std::string_view chat_id,
@@ -96,12 +89,12 @@ DeliveryResult send_burn_telegram(std::string_view text, std::string_view token,
 DeliveryResult send_burn_telegram_messages(std::string_view text, std::string_view token,
                                            std::string_view chat_id,
                                            const std::optional<Settings>& settings) {
-  const std::vector<std::string> chunks = chunk_text(text);
-  for (std::size_t i = 0; i < chunks.size(); ++i) {
-    const std::string message = telegram::numbered_message(chunks[i], i + 1, chunks.size());
-    DeliveryResult result = send_burn_telegram(message, token, chat_id, settings);
+  // The chunks, numbered; one that Telegram would refuse is cut here.
+  const std::vector<std::string> messages = telegram::text_messages(text);
+  for (std::size_t i = 0; i < messages.size(); ++i) {
+    DeliveryResult result = send_burn_telegram(messages[i], token, chat_id, settings);
     if (!result.ok) return result;
-    if (i + 1 < chunks.size()) host::sleep_for(telegram::PAUSE_BETWEEN_MESSAGES);
+    if (i + 1 < messages.size()) host::sleep_for(telegram::PAUSE_BETWEEN_MESSAGES);
   }
   return {true, ""};
 }

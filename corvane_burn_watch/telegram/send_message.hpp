@@ -66,8 +66,4 @@ SendOutcome send_message(std::string_view text, std::string_view token, std::str
 // The pause between two messages of one text, in seconds.
 inline constexpr double PAUSE_BETWEEN_MESSAGES = 0.4;
 
-// A chunk as the message number `number` of `total`: "(2/5)\n" before it, or
-// the chunk alone when there is only one.
-std::string numbered_message(std::string_view chunk, std::size_t number, std::size_t total);
-
 }  // namespace corvane_burn_watch::telegram

@@ -120,9 +120,4 @@ std::string_view failure_reason(SendStatus status) {
   return "";
 }
 
-std::string numbered_message(std::string_view chunk, std::size_t number, std::size_t total) {
-  if (total <= 1) return std::string(chunk);
-  return "(" + std::to_string(number) + "/" + std::to_string(total) + ")\n" + std::string(chunk);
-}
-
 }  // namespace corvane_burn_watch::telegram

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "corvane_burn_watch/core/json/parse.hpp"
+#include "corvane_burn_watch/core/json/parse_testing.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
 
 namespace json = corvane_burn_watch::json;

@@ -1,4 +1,5 @@
-// Turning one HTTP answer into the payload callers get back.
+// Turning one HTTP answer into the payload callers get back, and telling a
+// failure mapping in the subnet list's "data".
 #include <gtest/gtest.h>
 
 #include <string>
@@ -7,6 +8,7 @@
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/json/parse.hpp"
 #include "corvane_burn_watch/core/json/write.hpp"
+#include "corvane_burn_watch/data_client/fetch.hpp"
 #include "corvane_burn_watch/data_client/payload.hpp"
 
 namespace cbw = corvane_burn_watch;
@@ -16,7 +18,8 @@ namespace json = corvane_burn_watch::json;
 namespace {
 
 json::Value payload(long status, std::string body, std::string reason = "Reason") {
-  return dc::payload_from_response(cbw::http::Response{status, std::move(reason), std::move(body)});
+  return dc::answer_from_response(cbw::http::Response{status, std::move(reason), std::move(body)})
+      .payload;
 }
 
 std::string one_line(const json::Value& value) {
@@ -88,5 +91,38 @@ TEST(Payload, BodyThatIsNotUtf8IsAUnicodeDecodeError) {
     EXPECT_THROW(payload(status, "\xED\xA0\x80"), cbw::UnicodeDecodeError);  // a surrogate
   }
 }
+
+struct FailureCase {
+  const char* name;
+  json::Value data;
+  bool failure;
+};
+
+class IsFailureMapping : public testing::TestWithParam<FailureCase> {};
+
+TEST_P(IsFailureMapping, OnlyAnObjectWithATrueError) {
+  EXPECT_EQ(dc::is_failure_mapping(GetParam().data), GetParam().failure);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, IsFailureMapping,
+    testing::Values(
+        FailureCase{"no_rows_result",
+                    json::Object{{"error", "no_subnet_rows"},
+                                 {"response", json::Object{{"data", json::Array{}}}}},
+                    true},
+        FailureCase{"error_true", json::Object{{"error", true}}, true},
+        FailureCase{"error_nonzero_number", json::Object{{"error", 2}}, true},
+        FailureCase{"error_list", json::Object{{"error", json::Array{json::Value(0)}}}, true},
+        FailureCase{"error_empty_text", json::Object{{"error", ""}}, false},
+        FailureCase{"error_null", json::Object{{"error", nullptr}}, false},
+        FailureCase{"error_false", json::Object{{"error", false}}, false},
+        FailureCase{"error_zero", json::Object{{"error", 0}}, false},
+        FailureCase{"error_zero_double", json::Object{{"error", 0.0}}, false},
+        FailureCase{"error_empty_object", json::Object{{"error", json::Object{}}}, false},
+        FailureCase{"no_error_member", json::Object{{"data", json::Array{json::Value(1)}}}, false},
+        FailureCase{"rows", json::Array{json::Object{{"error", "x"}}}, false},
+        FailureCase{"text", json::Value("error"), false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

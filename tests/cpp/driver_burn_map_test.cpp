@@ -1,4 +1,4 @@
-// Turning fetched subnet rows into the burn map, and reading a fetch result.
+// Turning fetched subnet rows into the burn map.
 #include <gtest/gtest.h>
 
 #include <iterator>
@@ -10,7 +10,6 @@
 #include "corvane_burn_watch/core/subnet_row.hpp"
 #include "corvane_burn_watch/core/text/python_text.hpp"
 #include "corvane_burn_watch/driver/burn_map.hpp"
-#include "corvane_burn_watch/driver/fetch_rows.hpp"
 
 namespace cbw = corvane_burn_watch;
 using cbw::json::Array;
@@ -87,37 +86,5 @@ TEST(SubnetRow, AValueThatIsNotAnObjectIsATypeError) {
   EXPECT_EQ(cbw::SubnetRow::from_value(Object{{"name", "x"}, {"netuid", 4}}),
             (cbw::SubnetRow{Value(4), std::nullopt}));
 }
-
-struct FailureCase {
-  const char* name;
-  Value data;
-  bool failure;
-};
-
-class IsFetchFailure : public testing::TestWithParam<FailureCase> {};
-
-TEST_P(IsFetchFailure, OnlyAnObjectWithATrueError) {
-  EXPECT_EQ(cbw::driver::is_fetch_failure(GetParam().data), GetParam().failure);
-}
-
-INSTANTIATE_TEST_SUITE_P(
-    Results, IsFetchFailure,
-    testing::Values(FailureCase{"no_rows_result",
-                                Object{{"error", "no_subnet_rows"},
-                                       {"response", Object{{"data", Array{}}}}},
-                                true},
-                    FailureCase{"error_true", Object{{"error", true}}, true},
-                    FailureCase{"error_nonzero_number", Object{{"error", 2}}, true},
-                    FailureCase{"error_list", Object{{"error", Array{Value(0)}}}, true},
-                    FailureCase{"error_empty_text", Object{{"error", ""}}, false},
-                    FailureCase{"error_null", Object{{"error", nullptr}}, false},
-                    FailureCase{"error_false", Object{{"error", false}}, false},
-                    FailureCase{"error_zero", Object{{"error", 0}}, false},
-                    FailureCase{"error_zero_double", Object{{"error", 0.0}}, false},
-                    FailureCase{"error_empty_object", Object{{"error", Object{}}}, false},
-                    FailureCase{"no_error_member", Object{{"data", Array{Value(1)}}}, false},
-                    FailureCase{"rows", Array{Object{{"error", "x"}}}, false},
-                    FailureCase{"text", Value("error"), false}),
-    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

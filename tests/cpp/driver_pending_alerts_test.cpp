@@ -19,6 +19,9 @@ using driver::PendingAlerts;
 
 namespace {
 
+// The pass's UTC timestamp text, which names a kept unusable file.
+const std::string kNoon = "2026-03-01T12:00:00Z";
+
 TEST(MergeChanges, KeepsWhatTheChatWasToldAndFollowsTheLatestValue) {
   PendingAlerts pending{{{"2", "0.1", "0.5"}, {"9", "0.3", "0.6"}}, {}};
   // Subnet 2 moves again; 10 changes for the first time; 9 moves within the
@@ -103,24 +106,22 @@ TEST_F(PendingFileTest, RoundTripKeepsModeAndRemovesTheFileWhenNothingIsPending)
   ::chmod(path_.c_str(), 0600);
   pending.alerts.pop_back();
   driver::PendingFile file(path_, false);
-  file.load();
+  file.load(kNoon);
   file.store(pending);
   struct stat info {};
   ASSERT_EQ(::stat(path_.c_str(), &info), 0);
   EXPECT_EQ(info.st_mode & 0777, 0600u);
-  EXPECT_EQ(driver::PendingFile(path_, false).load(), pending);
+  EXPECT_EQ(driver::PendingFile(path_, false).load(kNoon), pending);
 
   file.store({});
   EXPECT_TRUE(names().empty());
-  EXPECT_EQ(driver::PendingFile(path_, false).load(), PendingAlerts{});
+  EXPECT_EQ(driver::PendingFile(path_, false).load(kNoon), PendingAlerts{});
 }
 
 TEST_F(PendingFileTest, AnUnusableFileIsKeptAndCountsAsEmpty) {
   std::ofstream(path_) << R"({"alerts": {"2": {"told": "0.1"}}})";
-  cbw::host::set_clock([] { return 1772366400.0; });
   driver::PendingFile file(path_, false);
-  EXPECT_EQ(file.load(), PendingAlerts{});
-  cbw::host::set_clock({});
+  EXPECT_EQ(file.load(kNoon), PendingAlerts{});
   const std::string kept = "state.json.pending.json.corrupt-20260301T120000Z";
   EXPECT_EQ(names(), (std::vector<std::string>{"state.json.pending.json", kept}));
   ASSERT_EQ(logged_.size(), 1u);

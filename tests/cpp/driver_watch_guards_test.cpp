@@ -100,7 +100,7 @@ TEST_F(TempDir, UsableAndMissingStateFilesAreNoProblem) {
 
 TEST_F(TempDir, CorruptCopyNamesDoNotCollide) {
   const std::string state = path("s.json");
-  const double noon = 1772366400.0;  // 2026-03-01T12:00:00Z
+  const std::string noon = "2026-03-01T12:00:00Z";
   EXPECT_EQ(driver::corrupt_copy_path(state, noon), state + ".corrupt-20260301T120000Z");
   write("s.json.corrupt-20260301T120000Z", "x");
   EXPECT_EQ(driver::corrupt_copy_path(state, noon), state + ".corrupt-20260301T120000Z-2");

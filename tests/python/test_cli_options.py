@@ -513,3 +513,36 @@ def test_help_and_version_exit_0(capsys, argv):
         main(argv)
     assert exited.value.code == 0
     assert "burn-watch" in capsys.readouterr().out
+
+
+def test_demo_runs_with_the_options_run_runs_with(tmp_path, monkeypatch, capfd, fakes):
+    passed: dict[str, list[dict[str, object]]] = {"run": [], "demo": []}
+    command = "run"
+    fields = [name for name in dir(bw.WatchOptions) if not name.startswith("_")]
+    fields.remove("service")
+
+    def value(field: object) -> object:
+        if isinstance(field, bw.WatchRules):  # a record without ==: compared member by member
+            members = (f for f in dir(field) if not f.startswith("_"))
+            return {f: getattr(field, f) for f in members if not callable(getattr(field, f))}
+        return field
+
+    def record(result: int):
+        def operation(**kwargs: object) -> int:
+            passed[command].append({f: value(getattr(kwargs["options"], f)) for f in fields})
+            return result
+
+        return operation
+
+    monkeypatch.setattr(bw, "run_burn_startup_snapshot", record(0))
+    monkeypatch.setattr(bw, "run_burn_watch_once", record(0))
+    monkeypatch.setattr(bw, "run_burn_poll_loop", record(0))
+    state = str(tmp_path / "state.json")
+    assert main(["run", "--state-file", state]) == 0  # the demo's threshold is run's default
+    command = "demo"
+    assert main(["demo", "--cycles", "1", "--seconds-between", "0"]) == 0
+    capfd.readouterr()
+    snapshot, loop = passed["run"]
+    assert snapshot == loop
+    assert passed["demo"] == [snapshot, snapshot]
+    assert snapshot["redeliver"] and snapshot["skip_bad_rows"] and snapshot["startup_threshold"]

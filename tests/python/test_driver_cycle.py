@@ -103,6 +103,41 @@ def test_change_sends_one_alert_after_saving(watch, capfd):
     assert watch.saved() == {"3": "0.5", "7": "0.25"}
 
 
+@pytest.mark.parametrize("preset", [False, True], ids=["plain", "service"])
+@pytest.mark.parametrize("operation", ["once", "snapshot"])
+def test_wall_clock_is_read_once_per_pass(watch, operation, preset):
+    readings: list[float] = []
+
+    def ticking() -> float:  # one second later at every reading
+        readings.append(CLOCK + len(readings))
+        return readings[-1]
+
+    watch.store({"7": "0.1"})
+    watch.serve({7: 0.25})
+    # The service's options ask the time for mutes and quiet hours as well.
+    options = bw.WatchOptions.service() if preset else bw.WatchOptions()
+    options.rules.quiet_hours = "00:00-23:59"
+    bw._set_clock(ticking)
+    if operation == "once":
+        code = bw.run_burn_watch_once(
+            state_path=str(watch.state),
+            threshold=0.01,
+            burn_token=TOKEN,
+            burn_chat_id=CHAT,
+            options=options,
+        )
+    else:
+        options.startup_table = not preset  # the service alerts the change instead
+        code = bw.run_burn_startup_snapshot(
+            state_path=str(watch.state), burn_token=TOKEN, burn_chat_id=CHAT, options=options
+        )
+    assert code == 0
+    (message,) = watch.sink.messages
+    assert (message.text or "").split("\n")[1] == f"{UPDATED_AT} UTC"
+    assert json.loads(watch.state.read_text())["updated_at_utc"] == UPDATED_AT
+    assert len(readings) == 1
+
+
 def test_state_is_saved_before_the_alert_goes_out(watch):
     watch.store({"1": "0.1"})
     watch.serve({1: 0.2})
@@ -163,8 +198,10 @@ def test_alert_count_is_changes_not_chunks(watch, capfd):
             Reply.json('{"note": "caf\u00e9", "data": null}'),
             {"error": "no_subnet_rows", "response": {"note": "caf\u00e9", "data": None}},
         ),
+        # A "data" that is itself a failure mapping is a failed fetch too.
+        (Reply.json('{"data": {"error": 3, "why": "x"}}'), {"error": 3, "why": "x"}),
     ],
-    ids=["empty_data", "http_error", "null_data"],
+    ids=["empty_data", "http_error", "null_data", "error_in_data"],
 )
 def test_failed_fetch_logs_one_line_json_and_leaves_state(watch, capfd, reply, logged):
     before = watch.store({"1": "0.5"})

@@ -159,7 +159,7 @@ def test_a_manager_that_never_reads_never_holds_the_watch(tmp_path, services, st
         fill(address)
         process = start(address, "1", "--pause-file", str(pause))
         deadline = time.monotonic() + 30
-        while not sink.messages:  # the startup table: the watch got past its first pings
+        while not sink.messages:  # the snapshot table: the watch got past its first pings
             assert process.poll() is None and time.monotonic() < deadline, log_lines(tmp_path)
             time.sleep(0.05)
         time.sleep(0.5)  # into the interval's sleep, pinging

@@ -29,22 +29,6 @@ def test_worked_example_and_limit_kinds(max_len, expected):
 
 
 @pytest.mark.parametrize(
-    ("text", "max_len", "expected"),
-    [
-        pytest.param("x" * 3900, None, ["x" * 3900], id="default-limit-exact"),
-        pytest.param("\u2192" * 3900, None, ["\u2192" * 3900], id="default-limit-in-code-points"),
-        pytest.param("T\nD\nN\n" + "x" * 3900, None, ["T\nD\nN"], id="four-lines-over-default"),
-        pytest.param("a\nb\nc\nd", 7, ["a\nb\nc\nd"], id="exactly-at-limit"),
-        pytest.param("a\nb\nc\nd", 6, ["a\nb\nc"], id="one-over-limit"),
-        pytest.param("", -1, [""], id="empty-text-negative-limit"),
-    ],
-)
-def test_edges(text, max_len, expected):
-    got = bw._chunk_text(text) if max_len is None else bw._chunk_text(text, max_len)
-    assert got == expected
-
-
-@pytest.mark.parametrize(
     ("args", "error"),
     [
         pytest.param((None,), TypeError, id="text-none"),
@@ -65,13 +49,6 @@ def changes(count):
     return [(str(n), "0.1", f"0.{n + 2}") for n in range(count)]
 
 
-def pieces(lines, room):
-    """The lines as chunks carry them: one longer than room is cut into pieces."""
-    if room < 1:
-        return lines
-    return [line[i : i + room] for line in lines for i in range(0, max(len(line), 1), room)]
-
-
 @pytest.mark.parametrize("count", [2, 40, 300])
 @pytest.mark.parametrize("max_len", [0, 60, 500, 3900])
 def test_alert_chunks_repeat_header_and_keep_every_change_once(count, max_len):
@@ -82,41 +59,63 @@ def test_alert_chunks_repeat_header_and_keep_every_change_once(count, max_len):
         assert chunks == [text]
         return
     opening = f"Owner burn rate changed\n{AT} UTC\n\n"
-    room = max_len - len(opening)
     body = []
     for chunk in chunks:
         assert chunk.startswith(opening)
         part = chunk[len(opening) :].split("\n")
-        # Within the limit whenever the header leaves room for a body line.
-        assert len(chunk) <= max_len or (room < 1 and len(part) == 1)
+        assert part and all(line.startswith("SN") for line in part)
+        assert len(part) == 1 or len(chunk) <= max_len
         body.extend(part)
-    assert body == pieces(lines[3:], room)
+    assert body == lines[3:]
+
+
+LONG = "x" * 5000
 
 
 @pytest.mark.parametrize(
-    ("text", "max_len"),
+    ("text", "max_len", "expected"),
     [
-        pytest.param("H\nT\n\nSN1: " + "x" * 5000, 3900, id="alert-line"),
+        pytest.param("aaaa\nbbbb\ncccc", 5, ["aaaa\nbbbb\ncccc"], id="three-lines-over-limit"),
+        pytest.param("T\nD\nN\nX", 3, ["T\nD\nN"], id="four-lines-drop-the-fourth"),
+        pytest.param("aa", 1, ["aa"], id="single-line-over-limit"),
+        pytest.param("x" * 3900, None, ["x" * 3900], id="default-limit-exact"),
+        pytest.param("\u2192" * 3900, None, ["\u2192" * 3900], id="default-limit-in-code-points"),
+        pytest.param("T\nD\nN\n" + "x" * 3900, None, ["T\nD\nN"], id="four-lines-over-default"),
+        pytest.param("a\nb\nc\nd", 7, ["a\nb\nc\nd"], id="exactly-at-limit"),
+        pytest.param("a\nb\nc\nd", 6, ["a\nb\nc"], id="one-over-limit"),
+        pytest.param("", -1, [""], id="empty-text-negative-limit"),
+        pytest.param("a\nb\nc\nd\ne", 9, ["a\nb\nc\nd\ne"], id="within-limit-keeps-fourth"),
         pytest.param(
-            "S\nT\n2 subnets\n\nSN1: " + "\u2192" * 9000 + "\nSN2: 1", 3900, id="snapshot"
+            "T\nD\nN\n\naa\n" + LONG + "\ncc",
+            12,
+            ["T\nD\nN\n\naa", "T\nD\nN\n\n" + LONG, "T\nD\nN\n\ncc"],
+            id="long-body-line-whole-in-its-own-chunk",
         ),
-        pytest.param("x" * 10000, 3900, id="one-line-text"),
-        pytest.param("a\nb\n" + "c" * 50, 20, id="three-lines"),
+        pytest.param(
+            "Title\nDate\nCount\n\nx\ny",
+            5,
+            ["Title\nDate\nCount\n\nx", "Title\nDate\nCount\n\ny"],
+            id="header-over-limit-repeated",
+        ),
+        pytest.param("T\nD\nN\n\na\nb", 0, ["T\nD\nN\n\na", "T\nD\nN\n\nb"], id="limit-0"),
+        pytest.param("", 0, [""], id="empty-text-limit-0"),
+        pytest.param(
+            "T\nD\nN\n\n\u00e9\u00e9\n\u2192\u2192",
+            11,
+            ["T\nD\nN\n\n\u00e9\u00e9", "T\nD\nN\n\n\u2192\u2192"],
+            id="code-points",
+        ),
+        pytest.param(
+            "T\nD\nN\n\nab\r\ncd", 10, ["T\nD\nN\n\nab\r", "T\nD\nN\n\ncd"], id="carriage-return"
+        ),
+        pytest.param(
+            "T\nD\nN\n\naaaa\n", 10, ["T\nD\nN\n\naaaa", "T\nD\nN\n\n"], id="empty-last-line"
+        ),
     ],
 )
-def test_line_longer_than_the_limit_is_cut_so_no_chunk_exceeds_it(text, max_len):
-    chunks = bw._chunk_text(text, max_len)
-    assert len(chunks) > 1
-    assert all(len(chunk) <= max_len for chunk in chunks)
-    # Every character arrives, in order; only the repeated header is added.
-    lines = text.split("\n")
-    layout = 2 if lines[2:3] == [""] and lines[3:4] != [""] else 3
-    opening = "\n".join(lines[:layout]) + "\n\n"
-    if len(lines) <= layout + 1:
-        assert "".join(chunks).replace("\n", "") == text.replace("\n", "")
-    else:
-        body = "".join(chunk.removeprefix(opening).replace("\n", "") for chunk in chunks)
-        assert body == "".join(lines[layout + 1 :])
+def test_splitting_rule(text, max_len, expected):
+    got = bw._chunk_text(text) if max_len is None else bw._chunk_text(text, max_len)
+    assert got == expected
 
 
 def test_snapshot_of_1000_subnets_splits_on_whole_lines():

@@ -297,7 +297,7 @@ def test_a_second_instance_exits_2_naming_the_first(watch, tmp_path, second):
     first = program(tmp_path, "run", "--state-file", str(watch.state), "--pause-file", str(pause))
     try:
         deadline = time.monotonic() + 30
-        while not watch.sink.delivered():  # the first one's startup table
+        while not watch.sink.delivered():  # the first one's startup snapshot
             assert first.poll() is None and time.monotonic() < deadline
             time.sleep(0.05)
         started = time.monotonic()

@@ -214,7 +214,7 @@ def run_checks(
     """Runs every check, writing a line as each finishes: 0 when all pass, else 1.
     A check that asks a service fails when the answer is not complete within
     ``request_deadline`` seconds."""
-    token, chat_id, service = creds.telegram_token, creds.telegram_chat_id, creds.service
+    token, chat_id, service = creds.burn_token, creds.burn_chat_id, creds.service
     checks: list[Callable[[], Check]] = [
         lambda: check_ca_certificates(service),
         lambda: check_data_service(service.api_key or "", request_deadline),
@@ -289,7 +289,7 @@ def command(args: argparse.Namespace, creds: Credentials) -> int:
         path, may_create = default_state_file(os.environ), True
     else:
         path, may_create = args.state_file, False
-    secrets = (creds.service.api_key or "", creds.telegram_token)
+    secrets = (creds.service.api_key or "", creds.burn_token)
 
     def write(line: str) -> None:
         print(line, flush=True)

@@ -20,6 +20,8 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
+from ..options import service_options
+
 if TYPE_CHECKING:
     from ...simulator.json_document import JsonValue
     from ...simulator.telegram_sink import SentMessage
@@ -133,6 +135,8 @@ def run_demo(args: argparse.Namespace) -> int:
         settings = burn_watch.Settings(
             api_base=service.url, api_key=API_KEY, telegram_api_base=sink.url
         )
+        # What `burn-watch run` runs with, so the demo shows the product.
+        options = service_options(THRESHOLD)
         _print(
             f"burn-watch demo: {args.subnets} simulated subnets at {service.url}, "
             f"a simulated Telegram chat at {sink.url}, state in {state_file}.\n"
@@ -142,7 +146,11 @@ def run_demo(args: argparse.Namespace) -> int:
 
         _narrate("startup snapshot: every subnet's rate becomes the baseline and is posted")
         failures += burn_watch.run_burn_startup_snapshot(
-            state_path=state_file, burn_token=BOT_TOKEN, burn_chat_id=CHAT_ID, settings=settings
+            state_path=state_file,
+            burn_token=BOT_TOKEN,
+            burn_chat_id=CHAT_ID,
+            settings=settings,
+            options=options,
         )
         for cycle in range(1, args.cycles + 1):
             step = STEPS[(cycle - 1) % len(STEPS)]
@@ -157,6 +165,7 @@ def run_demo(args: argparse.Namespace) -> int:
                 burn_token=BOT_TOKEN,
                 burn_chat_id=CHAT_ID,
                 settings=settings,
+                options=options,
             )
             if chat.received == sent_before:
                 _print("(no message)")

@@ -1,4 +1,4 @@
-"""``burn-watch run``: the startup table, then a watch cycle every interval."""
+"""``burn-watch run``: the startup snapshot, then a watch cycle every interval."""
 
 from __future__ import annotations
 
@@ -36,7 +36,7 @@ def command(args: argparse.Namespace, state_file: str, creds: Credentials) -> in
 
     pause = str(args.pause_file) if args.pause_file is not None else ""
     if burn_watch._burn_is_paused(pause):
-        # A paused watch posts nothing, not even the startup table.
+        # A paused watch posts nothing, not even the snapshot table.
         logs.say(f"pause file {pause} exists: not starting (remove it to resume)")
         return 0
     # The library's floor: anything up to one minute polls once a minute.
@@ -55,8 +55,8 @@ def _watch(args: argparse.Namespace, state_file: str, creds: Credentials, pause:
         + (f"pause file {pause}" if pause else "no pause file")
     )
     telegram: ChatArguments = {
-        "burn_token": creds.telegram_token,
-        "burn_chat_id": creds.telegram_chat_id,
+        "burn_token": creds.burn_token,
+        "burn_chat_id": creds.burn_chat_id,
     }
     options = watch_options(args)
     try:

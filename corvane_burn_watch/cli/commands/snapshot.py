@@ -15,8 +15,8 @@ def command(args: argparse.Namespace, state_file: str, creds: Credentials) -> in
 
     return burn_watch.run_burn_startup_snapshot(
         state_path=state_file,
-        burn_token=creds.telegram_token,
-        burn_chat_id=creds.telegram_chat_id,
+        burn_token=creds.burn_token,
+        burn_chat_id=creds.burn_chat_id,
         settings=creds.service,
         options=watch_options(args),
     )

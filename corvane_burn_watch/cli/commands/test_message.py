@@ -34,8 +34,8 @@ def send_test_message(
 
     return burn_watch.send_burn_test_message(
         state_path=state_file,
-        burn_token=creds.telegram_token,
-        burn_chat_id=creds.telegram_chat_id,
+        burn_token=creds.burn_token,
+        burn_chat_id=creds.burn_chat_id,
         text=text,
         settings=creds.service,
         options=options,

@@ -20,6 +20,7 @@
 #include <rapidjson/reader.h>
 
 #include "corvane_burn_watch/core/json/fast_decode.hpp"
+#include "corvane_burn_watch/core/json/parse_testing.hpp"
 #include "corvane_burn_watch/core/text/python_numbers.hpp"
 #include "corvane_burn_watch/core/text/utf8.hpp"
 
@@ -443,20 +444,8 @@ bool padded(const std::string& text) {
 
 }  // namespace
 
-Value parse(std::string_view text) {
-  return decode(text, false, nullptr);
-}
-
-Value parse(std::string_view text, const RowProjection& rows) {
-  return decode(text, false, &rows);
-}
-
-Value parse_held(const std::string& text) {
-  return decode(text, padded(text), nullptr);
-}
-
-Value parse_held(const std::string& text, const RowProjection& rows) {
-  return decode(text, padded(text), &rows);
+Value parse(const std::string& text, const RowProjection& rows) {
+  return decode(text, padded(text), rows.list_key.empty() ? nullptr : &rows);
 }
 
 Value parse_with_reader(std::string_view text, const RowProjection* rows) {

@@ -18,42 +18,33 @@ struct SyntaxError : ValueError {
   using ValueError::ValueError;
 };
 
-// Decodes one JSON document, white space around it allowed. The text must be
-// valid UTF-8 (check with utf8::require_valid first). Also accepts NaN,
-// Infinity and -Infinity, as a Python host's own decoder does. Throws
-// SyntaxError. (simdjson decodes what it takes as it stands; the RapidJSON
-// reader decides everything else, and every refusal.)
-Value parse(std::string_view text);
-
 // Members to keep in the rows of a list: the objects held in the list under
 // `list_key` of the top-level object keep only the members named in `keep`.
 // With `whole_rows`, that list is also kept whole there, as the decoder holds
 // it, for a host that builds its own values from the rows (left as it is when
-// the member is no list).
+// the member is no list). An empty `list_key` keeps everything.
 struct RowProjection {
   std::string_view list_key;
   std::span<const std::string_view> keep;
   std::optional<Document>* whole_rows = nullptr;
 };
 
-// parse(), for a caller that reads only some members of each row: the other
-// members of the rows are checked but never built. A text is accepted or
-// refused, with the same message, exactly as by parse(), and the result is
-// what parse() gives with those members left out.
-Value parse(std::string_view text, const RowProjection& rows);
-
-// How much spare capacity a string needs after its text for parse_held() to
-// decode the text where it lies instead of from a copy.
+// How much spare capacity a string needs after its text for parse() to decode
+// the text where it lies instead of from a copy.
 inline constexpr std::size_t kReadAhead = 64;
 
-// parse() of a text held in a string: decoded where it lies, without a copy,
-// when the string's capacity leaves kReadAhead bytes after it (reserve that
-// much when reading a large answer or file into a string).
-Value parse_held(const std::string& text);
-Value parse_held(const std::string& text, const RowProjection& rows);
-
-// parse() by the RapidJSON reader alone (`rows` may be null): what parse()
-// gives for every text, the fast way or not. For checks that the two agree.
-Value parse_with_reader(std::string_view text, const RowProjection* rows);
+// Decodes one JSON document, white space around it allowed. The text must be
+// valid UTF-8 (check with utf8::require_valid first). Also accepts NaN,
+// Infinity and -Infinity, as a Python host's own decoder does. Throws
+// SyntaxError. (simdjson decodes what it takes as it stands; the RapidJSON
+// reader decides everything else, and every refusal.)
+//
+// With `rows`, a caller that reads only some members of each row gets the
+// others checked but never built: a text is accepted or refused, with the
+// same message, exactly as without, and the result is the same but for those
+// members. The text is decoded where it lies, without a copy, when the
+// string's capacity leaves kReadAhead bytes after it (reserve that much when
+// reading a large answer or file into a string).
+Value parse(const std::string& text, const RowProjection& rows = {});
 
 }  // namespace corvane_burn_watch::json
