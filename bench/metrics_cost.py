@@ -25,12 +25,9 @@ import tempfile
 import time
 from collections.abc import Callable
 from pathlib import Path
-from typing import TYPE_CHECKING, Any
+from typing import Any
 
 from measurement import measure
-
-if TYPE_CHECKING:
-    from corvane_burn_watch.cli.reports import CycleReport
 
 HERE = Path(__file__).resolve().parent
 SIZE = 1_024
@@ -43,6 +40,7 @@ LIMIT = 0.05  # metrics may add at most 5 % to a cycle's CPU
 
 def measure_cycles(seed_path: str, reps: int, rounds: int, state_dir: str) -> None:
     import corvane_burn_watch.burn_watch as bw
+    from corvane_burn_watch.burn_watch import CycleReport
     from workload import BOT_TOKEN, CHAT_ID, THRESHOLD
 
     from corvane_burn_watch.cli.metrics import MetricsFile, WatchMetrics
