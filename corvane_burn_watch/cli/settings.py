@@ -166,10 +166,10 @@ def certifi_bundle() -> str | None:
     environment nor the system names one. Found without importing certifi."""
     from importlib.util import find_spec
 
-    spec = find_spec("certifi")
-    if spec is None or not spec.submodule_search_locations:
+    certifi = find_spec("certifi")
+    if certifi is None or not certifi.submodule_search_locations:
         return None
-    path = os.path.join(next(iter(spec.submodule_search_locations)), "cacert.pem")
+    path = os.path.join(next(iter(certifi.submodule_search_locations)), "cacert.pem")
     return path if os.path.isfile(path) else None
 
 
