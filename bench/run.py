@@ -1,6 +1,7 @@
 """Benchmark of one watch cycle: the compiled library against plain Python.
 
     python bench/run.py [--quick] [--state-dir DIR]
+    python bench/run.py --processes [--quick] [--burn-watch PATH]
 
 Prints, for 1,024 and for 100,000 subnets, the CPU time of one full watch
 cycle against loopback fakes (fetch, parse, burn map, load, diff, save, alert
@@ -15,6 +16,10 @@ and every measurement in a fresh process, so the CPU times are the pipeline's
 own. The 0.4 s pauses between chunks are skipped in both pipelines; the poll
 loop sleeps for real.
 
+With --processes, whole processes instead (process_mode.py): `burn-watch
+once`, `run` and `--version` as installed (the binary wheel's, for the figures
+that count) against the plain-Python program run by the same interpreter.
+
 Needs corvane_burn_watch importable: installed (scripts/setup) or a developer
 build on PYTHONPATH (PYTHONPATH=build/bench/python).
 """
@@ -25,6 +30,7 @@ import argparse
 import json
 import math
 import os
+import shutil
 import statistics
 import subprocess
 import sys
@@ -41,6 +47,7 @@ sys.path.insert(0, str(HERE))
 
 import https_mode
 import metrics_cost
+import process_mode
 import workload
 
 SIZES = (1_024, 100_000)
@@ -127,7 +134,16 @@ def main() -> None:
         default=tempfile.gettempdir(),
         help="directory on disk for the state file (default: %(default)s)",
     )
+    parser.add_argument(
+        "--processes", action="store_true", help="whole processes of burn-watch and plain Python"
+    )
+    parser.add_argument(
+        "--burn-watch",
+        default=shutil.which("burn-watch") or str(Path(sys.executable).with_name("burn-watch")),
+        help="the burn-watch to measure with --processes (default: %(default)s)",
+    )
     options = parser.parse_args()
+    sizes = (process_mode.SIZE,) if options.processes else SIZES
     state_dirs = {"disk": options.state_dir}
     if memory := _memory_state_dir():
         state_dirs["memory"] = memory
@@ -135,7 +151,7 @@ def main() -> None:
     with tempfile.TemporaryDirectory(prefix="burn-bench-") as directory:
         expected = {}
         data_files = []
-        for size in SIZES:
+        for size in sizes:
             rows, previous, changes = workload.build(size)
             Path(directory, f"rows-{size}.json").write_bytes(workload.data_service_body(rows))
             Path(directory, f"state-{size}.json").write_text(workload.state_file_text(previous))
@@ -161,6 +177,19 @@ def main() -> None:
         try:
             urls: FakeUrls = json.loads(fakes.stdout.readline())
             env.update(ORBISCA_API_KEY=workload.API_KEY, BURN_TELEGRAM_API_BASE=urls["telegram"])
+            if options.processes:
+                # The plain program runs on the interpreter burn-watch is installed for.
+                burn_watch = os.path.abspath(options.burn_watch)
+                python = str(Path(burn_watch).with_name("python"))
+                process_results = process_mode.run(
+                    options.quick,
+                    dict(env, ORBISCA_API_BASE=urls["data"][str(process_mode.SIZE)]),
+                    directory,
+                    burn_watch,
+                    python if os.path.exists(python) else sys.executable,
+                )
+                process_mode.print_report(process_results)
+                return
             results = run_all(options, env, directory, urls, expected, state_dirs)
             https_results = https_mode.run(
                 options.quick, env, directory, options.state_dir, urls, expected[https_mode.SIZE]

@@ -21,6 +21,13 @@ EXIT_SIGINT = 130
 
 def main(argv: "Sequence[str] | None" = None) -> int:
     try:
+        if list(sys.argv[1:] if argv is None else argv) == ["--version"]:
+            # Answered before the command line's parser is imported and
+            # built, which costs several times what printing a version should.
+            from . import __version__
+
+            print(f"burn-watch {__version__}")
+            return 0
         from .cli import main as run
 
         return run(argv)

@@ -10,6 +10,7 @@
 #include "corvane_burn_watch/binding/classes.hpp"
 #include "corvane_burn_watch/binding/driver_calls.hpp"
 #include "corvane_burn_watch/binding/errors.hpp"
+#include "corvane_burn_watch/binding/library_info.hpp"
 #include "corvane_burn_watch/binding/rules.hpp"
 #include "corvane_burn_watch/binding/seams.hpp"
 #include "corvane_burn_watch/binding/values.hpp"
@@ -29,6 +30,10 @@ NB_MODULE(burn_watch, m) {
       "state file and reports changes to one Telegram chat.";
 
   nb::register_exception_translator(binding::translate_error);
+  // An interrupted start-up may leave a few objects to the interpreter's last
+  // collection, after nanobind takes stock: its report would then be the last
+  // lines a service prints. The sanitizer builds check the library's memory.
+  nb::set_leak_warnings(false);
   cbw::http::global_init();
   binding::install_interrupt_check();
   binding::install_output();
@@ -50,6 +55,12 @@ NB_MODULE(burn_watch, m) {
   m.def("_set_log", &host::set_log, "fn"_a.none(),
         "Send every log line to fn(level, message), level 'info', 'warning' or 'error'; None "
         "restores the '[burn] ' lines on standard error.");
+  m.def("_curl_features", &binding::curl_features,
+        nb::sig("def _curl_features() -> dict[str, str | list[str]]"),
+        "The libcurl in use: its version, TLS library, protocols and features.");
+  m.def("_ca_certificates", &binding::ca_certificates, "settings"_a,
+        nb::sig("def _ca_certificates(settings: Settings) -> tuple[str, str] | None"),
+        "(path, origin) of the CA certificates HTTPS requests with settings trust, or None.");
 
   // ---- Settings ----
   binding::bind_settings(m);

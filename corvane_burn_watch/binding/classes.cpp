@@ -24,10 +24,10 @@ void bind_settings(nb::module_& m) {
       "service's default.")
       .def(nb::init<std::optional<std::string>, std::optional<std::string>,
                     std::optional<std::string>, std::optional<std::string>,
-                    std::optional<std::string>>(),
+                    std::optional<std::string>, std::optional<std::string>>(),
            nb::kw_only(), "api_base"_a = nb::none(), "api_key"_a = nb::none(),
            "user_agent"_a = nb::none(), "telegram_api_base"_a = nb::none(),
-           "ca_bundle"_a = nb::none())
+           "ca_bundle"_a = nb::none(), "ca_fallback"_a = nb::none())
       .def_static("from_environment", &Settings::from_environment,
                   "The settings the environment gives now (ORBISCA_API_BASE, ORBISCA_API_KEY, "
                   "ORBISCA_USER_AGENT, BURN_TELEGRAM_API_BASE, SSL_CERT_FILE).")
@@ -36,6 +36,9 @@ void bind_settings(nb::module_& m) {
       .def_ro("user_agent", &Settings::user_agent, "User-Agent sent to the data service.")
       .def_ro("telegram_api_base", &Settings::telegram_api_base, "Bot API base URL.")
       .def_ro("ca_bundle", &Settings::ca_bundle, "CA bundle to trust for HTTPS.")
+      .def_ro("ca_fallback", &Settings::ca_fallback,
+              "CA bundle to trust when neither the environment nor the system has one "
+              "(certifi's, say).")
       .def(nb::self == nb::self, nb::sig("def __eq__(self, other: object, /) -> bool"));
 }
 

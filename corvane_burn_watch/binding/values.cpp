@@ -135,17 +135,20 @@ SubnetRow subnet_row_of(PyObject* dict) {
   return row;
 }
 
+// Built with the `|` of the built-in types (types.UnionType) rather than
+// typing.Union: importing typing would cost every start of the program.
 nb::object json_value_alias() {
-  nb::module_ typing = nb::module_::import_("typing");
-  nb::object self = typing.attr("ForwardRef")("JsonValue");
-  nb::handle list_type(reinterpret_cast<PyObject*>(&PyList_Type));
-  nb::handle dict_type(reinterpret_cast<PyObject*>(&PyDict_Type));
-  nb::handle str_type(reinterpret_cast<PyObject*>(&PyUnicode_Type));
-  return typing.attr(
-      "Union")[nb::make_tuple(nb::none(), nb::handle(reinterpret_cast<PyObject*>(&PyBool_Type)),
-                              nb::handle(reinterpret_cast<PyObject*>(&PyLong_Type)),
-                              nb::handle(reinterpret_cast<PyObject*>(&PyFloat_Type)), str_type,
-                              list_type[self], dict_type[nb::make_tuple(str_type, self)])];
+  const auto type = [](PyTypeObject* t) { return nb::handle(reinterpret_cast<PyObject*>(t)); };
+  const auto either = [](nb::handle a, nb::handle b) {
+    return nb::steal(checked(PyNumber_Or(a.ptr(), b.ptr())));
+  };
+  nb::str self("JsonValue");
+  nb::object alias = either(type(&PyBool_Type), type(&PyLong_Type));
+  alias = either(alias, type(&PyFloat_Type));
+  alias = either(alias, type(&PyUnicode_Type));
+  alias = either(alias, type(&PyList_Type)[self]);
+  alias = either(alias, type(&PyDict_Type)[nb::make_tuple(type(&PyUnicode_Type), self)]);
+  return either(alias, nb::none());
 }
 
 }  // namespace corvane_burn_watch::binding

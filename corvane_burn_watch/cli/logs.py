@@ -13,15 +13,19 @@ and line feed. The library's lines reach the program through its log seam
 from __future__ import annotations
 
 import contextlib
-import datetime as dt
-import json
 import sys
-from collections.abc import Iterator
-from typing import Literal
 
-__all__ = ["FORMATS", "Level", "describe", "json_line", "log_format", "say"]
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    import datetime as dt
+    from collections.abc import Iterator
+    from typing import Literal
 
-Level = Literal["info", "warning", "error"]
+    Level = Literal["info", "warning", "error"]
+
+__all__ = ["FORMATS", "describe", "json_line", "log_format", "say"]
+
 FORMATS = ("plain", "json")
 PROGRAM_PREFIX = "burn-watch: "
 
@@ -32,6 +36,10 @@ class _Output:
 
 def json_line(level: str, message: str, now: dt.datetime | None = None) -> str:
     """One log line as a JSON object and a line feed."""
+    # Only JSON logs need these.
+    import datetime as dt
+    import json
+
     moment = now or dt.datetime.now(dt.UTC)
     stamp = moment.astimezone(dt.UTC).isoformat(timespec="milliseconds").replace("+00:00", "Z")
     return json.dumps({"time": stamp, "level": level, "message": message}) + "\n"

@@ -6,21 +6,23 @@ import argparse
 import contextlib
 import os
 import sys
-from collections.abc import Callable, Sequence
-from typing import TYPE_CHECKING
 
 from . import logs, settings
 from .exit_codes import EXIT_ERROR, EXIT_SIGINT, EXIT_SIGTERM, EXIT_USAGE
-from .parser import UsageError, build_parser, with_default_command
+from .parser import COMMANDS, UsageError, build_parser, with_default_command
 from .signals import TerminationRequested, sigterm_as_interrupt
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Callable, Sequence
+
     from .reports import Consumer
 
-__all__ = ["main"]
+    Command = Callable[[argparse.Namespace, settings.Credentials], int]
+    WatchCommand = Callable[[argparse.Namespace, str, settings.Credentials], int]
 
-Command = Callable[[argparse.Namespace, settings.Credentials], int]
-WatchCommand = Callable[[argparse.Namespace, str, settings.Credentials], int]
+__all__ = ["main"]
 
 
 def _setup_command(name: str) -> Command:
@@ -134,9 +136,9 @@ def _dispatch(args: argparse.Namespace) -> int:
 
 def main(argv: Sequence[str] | None = None) -> int:
     try:
-        args = build_parser().parse_args(
-            with_default_command(sys.argv[1:] if argv is None else argv)
-        )
+        words = with_default_command(sys.argv[1:] if argv is None else argv)
+        # A command needs only its own part of the command line built.
+        args = build_parser(words[0] if words[0] in COMMANDS else None).parse_args(words)
     except UsageError as error:
         logs.say(f"error: {error}", "error")
         return EXIT_USAGE

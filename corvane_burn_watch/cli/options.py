@@ -5,13 +5,15 @@ from __future__ import annotations
 
 import argparse
 import os
-from collections.abc import Mapping
 from pathlib import Path
-from typing import TYPE_CHECKING
 
 from . import settings
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Mapping
+
     from ..burn_watch import WatchOptions
     from .rules import RulesSource
 

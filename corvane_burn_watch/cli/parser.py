@@ -3,14 +3,20 @@
 from __future__ import annotations
 
 import argparse
+import os
+import sys
 import textwrap
-from collections.abc import Sequence
-from pathlib import Path
-from typing import NoReturn
 
 from . import logs
 from .numbers import number, whole_number
 from .rules import add_rules_options
+
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from collections.abc import Callable, Sequence
+    from pathlib import Path
+    from typing import NoReturn
 
 __all__ = ["COMMANDS", "PROG", "UsageError", "build_parser", "with_default_command"]
 
@@ -62,16 +68,38 @@ class UsageError(Exception):
     """A mistake on the command line, reported as one line."""
 
 
+def _terminal_width() -> int:
+    """What shutil.get_terminal_size() says of the columns, without importing
+    shutil, which brings the compression modules with it."""
+    try:
+        columns = int(os.environ.get("COLUMNS", ""))
+    except ValueError:
+        columns = 0
+    if columns <= 0:
+        try:
+            columns = os.get_terminal_size(sys.__stdout__.fileno()).columns  # type: ignore[union-attr]
+        except (AttributeError, ValueError, OSError):
+            columns = 0
+    return columns if columns > 0 else 80
+
+
 class _Parser(argparse.ArgumentParser):
     """Hands a usage mistake to main(), which reports it as one line."""
 
     def error(self, message: str) -> NoReturn:
         raise UsageError(f"{message} (see '{self.prog} --help')")
 
+    def _get_formatter(self) -> argparse.HelpFormatter:
+        # argparse's own asks shutil for the width, on every add_argument.
+        # (Every argparse formatter takes a width; typeshed names only prog.)
+        return self.formatter_class(prog=self.prog, width=_terminal_width() - 2)  # type: ignore[call-arg]
+
 
 def _path(text: str) -> Path:
     if not text:
         raise argparse.ArgumentTypeError("must not be empty")
+    from pathlib import Path  # only when a path is given
+
     return Path(text)
 
 
@@ -120,18 +148,7 @@ def _add_metrics_file(parser: argparse.ArgumentParser) -> None:
     )
 
 
-def build_parser() -> argparse.ArgumentParser:
-    parser = _Parser(
-        prog=PROG,
-        description=DESCRIPTION,
-        epilog=ENVIRONMENT,
-        formatter_class=argparse.RawDescriptionHelpFormatter,
-    )
-    from .. import __version__
-
-    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
-    commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
-
+def _add_run_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     run = commands.add_parser(
         "run",
         help="post the table of all rates, then check every interval (the default)",
@@ -178,6 +195,8 @@ def build_parser() -> argparse.ArgumentParser:
     _add_metrics_file(run)
     _add_log_format(run)
 
+
+def _add_once_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     once = commands.add_parser(
         "once",
         help="run one watch cycle: compare with the state file, alert on changes",
@@ -196,6 +215,8 @@ def build_parser() -> argparse.ArgumentParser:
     _add_metrics_file(once)
     _add_log_format(once)
 
+
+def _add_snapshot_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     snapshot = commands.add_parser(
         "snapshot",
         help="save all current rates as the baseline and post them as a table",
@@ -212,6 +233,8 @@ def build_parser() -> argparse.ArgumentParser:
     _add_metrics_file(snapshot)
     _add_log_format(snapshot)
 
+
+def _add_check_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     check = commands.add_parser(
         "check",
         help="check the data service, the bot, the chat and the state file; send nothing",
@@ -231,6 +254,8 @@ def build_parser() -> argparse.ArgumentParser:
     add_rules_options(check)
     _add_log_format(check)
 
+
+def _add_test_message_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     test_message = commands.add_parser(
         "test-message",
         help="send one message to the chat the way alerts go",
@@ -247,12 +272,14 @@ def build_parser() -> argparse.ArgumentParser:
     _add_watch_options(test_message, "test-message")
     _add_log_format(test_message)
 
+
+def _add_mute_commands(commands: argparse._SubParsersAction[_Parser]) -> None:
     from .commands.mute import add_mute_commands
 
     add_mute_commands(commands, _add_state_file)
 
-    from .commands.demo import add_demo_options
 
+def _add_demo_command(commands: argparse._SubParsersAction[_Parser]) -> None:
     demo = commands.add_parser(
         "demo",
         help="watch a simulated network and chat on this machine (no account or network needed)",
@@ -261,8 +288,68 @@ def build_parser() -> argparse.ArgumentParser:
         "drift, printing every message as the chat would show it. Uses a temporary state "
         "file and ignores the environment variables above.",
     )
-    add_demo_options(demo)
+    _add_demo_options(demo)
+
+
+_COMMAND_PARSERS = {
+    "run": _add_run_command,
+    "once": _add_once_command,
+    "snapshot": _add_snapshot_command,
+    "check": _add_check_command,
+    "test-message": _add_test_message_command,
+    # One part for the three: they share it.
+    "mute": _add_mute_commands,
+    "unmute": _add_mute_commands,
+    "mutes": _add_mute_commands,
+    "demo": _add_demo_command,
+}
+
+
+def build_parser(only: str | None = None) -> argparse.ArgumentParser:
+    """The whole command line, or with `only` the one command it names (all a
+    run of that command needs: the others' options cost every start)."""
+    parser = _Parser(
+        prog=PROG,
+        description=DESCRIPTION,
+        epilog=ENVIRONMENT,
+        formatter_class=argparse.RawDescriptionHelpFormatter,
+    )
+    from .. import __version__
+
+    parser.add_argument("--version", action="version", version=f"%(prog)s {__version__}")
+    commands = parser.add_subparsers(dest="command", metavar="COMMAND", title="commands")
+
+    chosen: list[Callable[[argparse._SubParsersAction[_Parser]], None]] = []
+    for name, add in _COMMAND_PARSERS.items():
+        if (only is None or name == only) and add not in chosen:
+            chosen.append(add)
+    for add_command in chosen:
+        add_command(commands)
     return parser
+
+
+# Here rather than beside the demo, whose simulator every start would import.
+def _add_demo_options(parser: argparse.ArgumentParser) -> None:
+    parser.add_argument(
+        "--cycles",
+        type=whole_number(1),
+        default=3,
+        help="watch cycles after the snapshot (default: 3)",
+    )
+    parser.add_argument(
+        "--seconds-between",
+        type=number(0.0, inclusive=True, maximum=3600.0),
+        default=3.0,
+        metavar="SECONDS",
+        help="wait between two steps (default: 3)",
+    )
+    parser.add_argument(
+        "--subnets",
+        type=whole_number(1),
+        default=300,
+        help="simulated subnets; with the default 300 the long messages arrive in "
+        "numbered parts (default: 300)",
+    )
 
 
 # The shortest deadline a request may have: the HTTP client counts in whole

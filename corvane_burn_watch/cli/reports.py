@@ -10,10 +10,11 @@ from __future__ import annotations
 
 import contextlib
 from collections.abc import Callable, Iterator, Sequence
-from typing import TYPE_CHECKING
 
 from . import logs
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
     # The report is the library's own class; the program adds no type of its own.
     from ..burn_watch import CycleReport

@@ -10,18 +10,20 @@ a warning line every cycle until it is mended.
 from __future__ import annotations
 
 import argparse
-import datetime as dt
 import math
 import re
-import tomllib
-import zoneinfo
-from dataclasses import dataclass, field
+import time
 from pathlib import Path
-from typing import TYPE_CHECKING, Any
 
 from .settings import SettingsError
 
+# typing's costs an import at start; type checkers take this one as theirs.
+# tomllib, zoneinfo and datetime are imported where a rules file or a time
+# zone asks for them.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from typing import Any
+
     from ..burn_watch import WatchRules
 
 __all__ = [
@@ -50,17 +52,30 @@ class RulesError(Exception):
     (when one can be told) and what is wrong."""
 
 
-@dataclass
 class FileRules:
-    """What a rules file (or the command line) says; None: nothing said."""
+    """What a rules file (or the command line) says; None: nothing said. (A
+    plain class: dataclasses would cost every start its imports.)"""
 
-    threshold: float | None = None
-    subnets: str | None = None  # "1,7,64-70"
-    ignore_subnets: str | None = None
-    compare_to: str | None = None
-    quiet_hours: str | None = None
-    timezone: str | None = None
-    subnet_thresholds: dict[int, float] = field(default_factory=dict)
+    def __init__(
+        self,
+        *,
+        threshold: float | None = None,
+        subnets: str | None = None,  # "1,7,64-70"
+        ignore_subnets: str | None = None,
+        compare_to: str | None = None,
+        quiet_hours: str | None = None,
+        timezone: str | None = None,
+        subnet_thresholds: dict[int, float] | None = None,
+    ) -> None:
+        self.threshold = threshold
+        self.subnets = subnets
+        self.ignore_subnets = ignore_subnets
+        self.compare_to = compare_to
+        self.quiet_hours = quiet_hours
+        self.timezone = timezone
+        self.subnet_thresholds: dict[int, float] = (
+            {} if subnet_thresholds is None else subnet_thresholds
+        )
 
 
 # ---- Reading values ------------------------------------------------------------
@@ -112,6 +127,8 @@ def _quiet_hours(value: object) -> str:
 def _zone(value: object) -> str:
     if not isinstance(value, str) or not value:
         raise _Invalid(f"must be the name of a time zone such as Europe/Berlin, not {value!r}")
+    import zoneinfo
+
     try:
         zoneinfo.ZoneInfo(value)
     except (zoneinfo.ZoneInfoNotFoundError, ValueError):
@@ -159,6 +176,8 @@ def read_rules_file(path: Path) -> FileRules:
         raise RulesError(f"{path}: cannot be read ({error.strerror or error})") from None
     except UnicodeDecodeError:
         raise RulesError(f"{path}: is not UTF-8 text") from None
+    import tomllib
+
     try:
         document = tomllib.loads(text)
     except tomllib.TOMLDecodeError as error:
@@ -322,8 +341,14 @@ def _from_flags(args: argparse.Namespace) -> FileRules:
 
 
 def _utc_offset_seconds(zone: str | None) -> int:
-    now = dt.datetime.now(dt.UTC)
-    local = now.astimezone(zoneinfo.ZoneInfo(zone)) if zone else now.astimezone()
+    if not zone:
+        # What datetime's astimezone() would say of the local zone, without
+        # importing datetime on every start.
+        return time.localtime().tm_gmtoff
+    import datetime as dt
+    import zoneinfo
+
+    local = dt.datetime.now(dt.UTC).astimezone(zoneinfo.ZoneInfo(zone))
     offset = local.utcoffset()
     return int(offset.total_seconds()) if offset is not None else 0
 

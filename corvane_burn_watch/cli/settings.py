@@ -12,13 +12,13 @@ from __future__ import annotations
 import errno
 import os
 import stat
-import urllib.parse
-from collections.abc import Mapping, Sequence
-from dataclasses import dataclass
-from pathlib import Path
-from typing import TYPE_CHECKING
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
+    from collections.abc import Mapping, Sequence
+    from pathlib import Path
+
     from ..burn_watch import Settings
 
 __all__ = [
@@ -89,16 +89,19 @@ def _read_regular_file(variable: str, path: str) -> str:
             raise SettingsError(f"cannot read {variable} ({path}): {reason}") from None
 
 
-@dataclass(frozen=True)
 class Credentials:
     """What the program hands the library: the Telegram bot and chat, and the
     service settings (addresses, the data service key, User-Agent, CA
     bundle), read once from the environment and passed down with every call,
-    so that nothing is ever written back into the environment."""
+    so that nothing is ever written back into the environment. (A plain
+    class: dataclasses would cost every start its imports.)"""
 
-    burn_token: str
-    burn_chat_id: str
-    service: Settings
+    __slots__ = ("burn_chat_id", "burn_token", "service")
+
+    def __init__(self, burn_token: str, burn_chat_id: str, service: Settings) -> None:
+        self.burn_token = burn_token
+        self.burn_chat_id = burn_chat_id
+        self.service = service
 
 
 def read_secret(name: str, environ: Mapping[str, str]) -> str | None:
@@ -153,8 +156,21 @@ def load_credentials(environ: Mapping[str, str]) -> Credentials:
         user_agent=environ.get(USER_AGENT_VARIABLE),
         telegram_api_base=environ.get("BURN_TELEGRAM_API_BASE"),
         ca_bundle=environ.get("SSL_CERT_FILE") or None,
+        ca_fallback=certifi_bundle(),
     )
     return Credentials(burn_token=token, burn_chat_id=chat_id, service=service)
+
+
+def certifi_bundle() -> str | None:
+    """certifi's CA bundle when certifi is installed: trusted when neither the
+    environment nor the system names one. Found without importing certifi."""
+    from importlib.util import find_spec
+
+    certifi = find_spec("certifi")
+    if certifi is None or not certifi.submodule_search_locations:
+        return None
+    path = os.path.join(next(iter(certifi.submodule_search_locations)), "cacert.pem")
+    return path if os.path.isfile(path) else None
 
 
 def check_service_urls(environ: Mapping[str, str]) -> None:
@@ -166,6 +182,8 @@ def check_service_urls(environ: Mapping[str, str]) -> None:
         if not value.startswith(("http://", "https://")):
             raise SettingsError(f"{name} must start with http:// or https://, not {value!r}")
         try:
+            import urllib.parse  # only for an address given
+
             host = urllib.parse.urlsplit(value).hostname
         except ValueError as error:
             raise SettingsError(f"{name} is not a usable URL ({error}): {value!r}") from None
@@ -184,6 +202,8 @@ def default_state_file(environ: Mapping[str, str]) -> Path:
     """The per-user state file: under $XDG_STATE_HOME, else ~/.local/state."""
     base = environ.get("XDG_STATE_HOME", "")
     # The XDG rules say a relative value is invalid and must be ignored.
+    from pathlib import Path  # imported when a command needs a state file
+
     root = Path(base) if os.path.isabs(base) else Path.home() / ".local" / "state"
     return root / STATE_DIR_NAME / STATE_FILE_NAME
 
@@ -212,6 +232,8 @@ def prepare_state_file(path: Path, *, create_directory: bool) -> Path:
     if found is not None and not stat.S_ISREG(found.st_mode):
         raise SettingsError(f"state file {path} is {_node_kind(found.st_mode)}, not a regular file")
     # A symbolic link stays: the file is replaced in its target's directory.
+    from pathlib import Path
+
     directory = Path(os.path.realpath(path)).parent if path.is_symlink() else path.parent
     if create_directory:
         try:
@@ -234,17 +256,22 @@ def prepare_state_file(path: Path, *, create_directory: bool) -> Path:
     return path
 
 
-@dataclass(frozen=True)
 class OwnFile:
-    """A file the program works on, named as its messages name it."""
+    """A file the program works on, named as its messages name it. (A plain
+    class, as Credentials is.)"""
 
-    what: str  # "pending alerts file", ...
-    path: Path
-    # Whether a symbolic link may stand there: the state file is replaced in
-    # its target's folder, while every other file the program writes is
-    # opened without following a link.
-    link_allowed: bool = False
-    written: bool = True  # the pause file is only looked at
+    __slots__ = ("link_allowed", "path", "what", "written")
+
+    def __init__(
+        self, what: str, path: Path, *, link_allowed: bool = False, written: bool = True
+    ) -> None:
+        self.what = what  # "pending alerts file", ...
+        self.path = path
+        # Whether a symbolic link may stand there: the state file is replaced
+        # in its target's folder, while every other file the program writes is
+        # opened without following a link.
+        self.link_allowed = link_allowed
+        self.written = written  # the pause file is only looked at
 
 
 def _identity(path: Path) -> tuple[int, int] | None:

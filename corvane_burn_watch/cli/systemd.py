@@ -19,8 +19,9 @@ import os
 import socket
 import time
 from collections.abc import Iterator, Mapping
-from typing import TYPE_CHECKING
 
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
 if TYPE_CHECKING:
     from ..burn_watch import CycleReport
 

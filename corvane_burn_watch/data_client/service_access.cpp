@@ -78,6 +78,7 @@ data_client::Answer data_client::get_json(std::string_view path, const json::Obj
   request.timeout_seconds = REQUEST_TIMEOUT_SECONDS;
   request.deadline_seconds = limits.deadline_seconds;
   request.ca_bundle = settings.ca_bundle.value_or("");
+  request.ca_fallback = settings.ca_fallback.value_or("");
   for (auto& [name, value] : request_headers(auth, settings))
     request.headers.emplace_back(std::move(name), std::move(*value.as_text()));
   // The request line and the headers go out as UTF-8 bytes, which a lone

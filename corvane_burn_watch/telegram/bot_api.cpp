@@ -24,6 +24,7 @@ http::Request bot_api_request(std::string_view method, std::string_view token,
   request.url = settings.telegram_api_base.value_or(kDefaultApiBase) + "/bot" + std::string(token) +
                 "/" + std::string(method);
   request.ca_bundle = settings.ca_bundle.value_or("");
+  request.ca_fallback = settings.ca_fallback.value_or("");
   request.headers = {{"Content-Type", "application/x-www-form-urlencoded"}};
   request.body = form_encode(fields);
   request.timeout_seconds = kTimeoutSeconds;

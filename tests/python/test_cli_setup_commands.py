@@ -26,6 +26,9 @@ CHATS: dict[str, dict[str, JsonValue]] = {
 @pytest.fixture
 def fakes(tmp_path, monkeypatch, cli_environment):
     monkeypatch.setenv("XDG_STATE_HOME", str(tmp_path / "xdg"))
+    bundle = tmp_path / "ca.pem"
+    bundle.write_text("")
+    monkeypatch.setenv("SSL_CERT_FILE", str(bundle))
     with (
         FakeDataService(make_rows(3, burn=0.25), api_key=API_KEY) as service,
         TelegramSink(token=TOKEN, username=BOT, chats=CHATS) as sink,
@@ -41,6 +44,7 @@ def _baseline(tmp_path, monkeypatch, service, sink):
 
 
 def _all_wrong(tmp_path, monkeypatch, service, sink):
+    (tmp_path / "ca.pem").unlink()
     monkeypatch.setenv("ORBISCA_API_KEY", "stale-key")
     monkeypatch.setenv("BURN_TELEGRAM_TOKEN", "6060:revoked")
     state = tmp_path / "state.json"
@@ -59,7 +63,9 @@ def _secrets_echoed(tmp_path, monkeypatch, service, sink):
     return tmp_path / "state.json"
 
 
+CA_LINE = "CA certificates {ca} (SSL_CERT_FILE): ok"
 OK_LINES = [
+    CA_LINE,
     "data service {data}, 3 subnets: ok",
     f"telegram bot @{BOT}: ok",
     f'telegram chat {CHAT}, "Burn ops" (supergroup): ok',
@@ -78,6 +84,7 @@ OK_LINES = [
             _all_wrong,
             1,
             [
+                "CA certificates {ca} (SSL_CERT_FILE): FAILED: cannot be read",
                 "data service {data}: FAILED: HTTP 401: Unauthorized",
                 "telegram bot: FAILED: the token is refused (Unauthorized)",
                 f"telegram chat {CHAT}: FAILED: Unauthorized",
@@ -91,7 +98,7 @@ OK_LINES = [
             _migrated,
             1,
             [
-                *OK_LINES[:2],
+                *OK_LINES[:3],
                 (
                     f"telegram chat {CHAT}: FAILED: the group became a supergroup: "
                     "set BURN_TELEGRAM_CHAT_ID to -100777"
@@ -103,9 +110,10 @@ OK_LINES = [
             _secrets_echoed,
             1,
             [
+                CA_LINE,
                 "data service {data}: FAILED: HTTP 500: no such key <redacted>",
                 "telegram bot: FAILED: token <redacted> is not known here",
-                *OK_LINES[2:],
+                *OK_LINES[3:],
                 "state file {state}, none yet, folder writable: ok",
             ],
         ),
@@ -126,7 +134,7 @@ def test_check_says_what_works_and_changes_nothing(
     # The checks, then the rules in effect (none given here).
     lines = out.splitlines()
     assert lines[: len(expected)] == [
-        line.format(data=service.url, state=state_text) for line in expected
+        line.format(data=service.url, state=state_text, ca=tmp_path / "ca.pem") for line in expected
     ]
     assert lines[len(expected) :] == [
         "watched: every subnet",

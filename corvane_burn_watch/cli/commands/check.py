@@ -1,6 +1,7 @@
 """``burn-watch check``: is everything in place to go live?
 
-With the settings ``run`` would use, it asks the data service for the subnet
+With the settings ``run`` would use, it names the CA certificates HTTPS
+trusts (and where they were found), asks the data service for the subnet
 list once, asks Telegram who the bot is (getMe) and what the chat is
 (getChat), and looks at the state file. It sends no message and writes no
 file. Each check prints one line ending in ``ok`` or ``FAILED: <reason>``.
@@ -64,6 +65,33 @@ def _fetch_failure(response: Any) -> str:
         if "parse_error" in response:
             return f"the answer is not JSON ({response['parse_error']})"
     return "no subnet rows in the answer: " + _cut(json.dumps(response))
+
+
+# Where the CA certificates came from, as the user sets them.
+_CA_ORIGINS = {
+    "settings": "SSL_CERT_FILE",
+    "SSL_CERT_FILE": "SSL_CERT_FILE",
+    "SSL_CERT_DIR": "SSL_CERT_DIR",
+    "system": "the system's",
+    "fallback": "certifi",
+    "libcurl": "libcurl's default",
+}
+
+
+def check_ca_certificates(settings: Settings) -> Check:
+    from ... import burn_watch
+
+    chosen = burn_watch._ca_certificates(settings)
+    if chosen is None:
+        return Check(
+            "CA certificates",
+            False,
+            "none found: set SSL_CERT_FILE to a CA bundle (or SSL_CERT_DIR to a folder of "
+            "certificates), or install the system's CA certificates or certifi",
+        )
+    path, origin = chosen
+    what = f"CA certificates {path} ({_CA_ORIGINS.get(origin, origin)})"
+    return Check(what, True) if os.access(path, os.R_OK) else Check(what, False, "cannot be read")
 
 
 def check_data_service(key: str, deadline: float) -> Check:
@@ -188,6 +216,7 @@ def run_checks(
     ``request_deadline`` seconds."""
     token, chat_id, service = creds.burn_token, creds.burn_chat_id, creds.service
     checks: list[Callable[[], Check]] = [
+        lambda: check_ca_certificates(service),
         lambda: check_data_service(service.api_key or "", request_deadline),
         lambda: check_telegram_bot(token, service, request_deadline),
         lambda: check_telegram_chat(token, chat_id, service, request_deadline),

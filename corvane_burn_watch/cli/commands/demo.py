@@ -20,43 +20,19 @@ from collections.abc import Callable
 from dataclasses import dataclass
 from typing import TYPE_CHECKING
 
-from ..numbers import number, whole_number
 from ..options import service_options
 
 if TYPE_CHECKING:
     from ...simulator.json_document import JsonValue
     from ...simulator.telegram_sink import SentMessage
 
-__all__ = ["add_demo_options", "run_demo"]
+__all__ = ["run_demo"]
 
 API_KEY = "demo-key"
 BOT_TOKEN = "123456:demo-token"
 CHAT_ID = "-100200300"
 THRESHOLD = 0.01
 SEED = 2026  # the same drift on every run, so the demo reads the same
-
-
-def add_demo_options(parser: argparse.ArgumentParser) -> None:
-    parser.add_argument(
-        "--cycles",
-        type=whole_number(1),
-        default=3,
-        help="watch cycles after the snapshot (default: 3)",
-    )
-    parser.add_argument(
-        "--seconds-between",
-        type=number(0.0, inclusive=True, maximum=3600.0),
-        default=3.0,
-        metavar="SECONDS",
-        help="wait between two steps (default: 3)",
-    )
-    parser.add_argument(
-        "--subnets",
-        type=whole_number(1),
-        default=300,
-        help="simulated subnets; with the default 300 the long messages arrive in "
-        "numbered parts (default: 300)",
-    )
 
 
 # ---- the simulated network --------------------------------------------------

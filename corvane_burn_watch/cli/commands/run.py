@@ -3,7 +3,6 @@
 from __future__ import annotations
 
 import argparse
-from typing import TypedDict
 
 from .. import logs
 from ..exit_codes import EXIT_REFUSED
@@ -12,19 +11,24 @@ from ..options import watch_options
 from ..settings import Credentials
 from ..systemd import PassProgress
 
-__all__ = ["ChatArguments", "command"]
+# typing's costs an import at start; type checkers take this one as theirs.
+TYPE_CHECKING = False
+if TYPE_CHECKING:
+    from typing import TypedDict
+
+    class ChatArguments(TypedDict):
+        """The keyword arguments of a driver operation that name the bot and chat."""
+
+        burn_token: str
+        burn_chat_id: str
+
+
+__all__ = ["command"]
 
 REFUSED_AT_START = (
     "Telegram refused the bot or the chat at start-up (see above): restarting cannot help; "
     "fix the setting and start again"
 )
-
-
-class ChatArguments(TypedDict):
-    """The keyword arguments of a driver operation that name the bot and chat."""
-
-    burn_token: str
-    burn_chat_id: str
 
 
 def command(args: argparse.Namespace, state_file: str, creds: Credentials) -> int:

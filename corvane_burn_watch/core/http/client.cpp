@@ -12,8 +12,10 @@
 #include <exception>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "corvane_burn_watch/core/errors.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
@@ -173,26 +175,58 @@ long deadline_milliseconds(double seconds) {
   return static_cast<long>(std::clamp(std::ceil(seconds * 1000), 1.0, 1e9));
 }
 
-// Chooses what the request trusts: the request's bundle, else libcurl's
-// default one. Over HTTPS its certificates come from the kept reading (see
-// trusted_certificates.hpp), which `kept` holds until the request ends,
-// instead of libcurl parsing the file once more; everything else about the
-// check stays libcurl's, and so do its errors when the file cannot be read.
+std::string info_text(CURL* h, CURLINFO info) {
+  char* text = nullptr;
+  return curl_easy_getinfo(h, info, &text) == CURLE_OK && text ? std::string(text) : std::string();
+}
+
+std::optional<CaCertificates> choose(CURL* h, const std::string& ca_bundle,
+                                     const std::string& ca_fallback) {
+  if (!ca_bundle.empty()) return CaCertificates{ca_bundle, false, "settings"};
+  std::string built_in = info_text(h, CURLINFO_CAINFO);
+  if (built_in.empty()) built_in = info_text(h, CURLINFO_CAPATH);
+  return find_ca_certificates(ca_fallback, built_in);
+}
+
+// Chooses what the request trusts: the request's bundle, else the first found
+// on this machine (ca_certificates.hpp). Over HTTPS a bundle's certificates
+// come from the kept reading (see trusted_certificates.hpp), which `kept`
+// holds until the request ends, instead of libcurl parsing the file once
+// more; everything else about the check stays libcurl's, and so do its errors
+// when the file cannot be read.
 void set_trust(CURL* h, const Request& request, std::shared_ptr<const TrustedCertificates>& kept) {
-  if (!request.ca_bundle.empty()) require_regular_bundle(request.ca_bundle);
-  if (is_https(request.url) && curl_shares_our_openssl()) {
-    std::string bundle = request.ca_bundle;
-    char* built_in = nullptr;
-    if (bundle.empty() && curl_easy_getinfo(h, CURLINFO_CAINFO, &built_in) == CURLE_OK && built_in)
-      bundle = built_in;
-    if (!bundle.empty()) kept = trusted_certificates(bundle);
+  const bool https = is_https(request.url);
+  const auto chosen = choose(h, request.ca_bundle, request.ca_fallback);
+  if (!chosen) {
+    // Without any, libcurl would fail every handshake with a bare "error
+    // setting certificate file".
+    if (https) throw NetworkError(NetworkError::Kind::other, no_ca_certificates_message(), true);
+    return;
+  }
+  // The environment's file (or the settings') is the only one not found as
+  // a regular file already.
+  if (chosen->origin == "settings" || chosen->origin == "SSL_CERT_FILE")
+    require_regular_bundle(chosen->path);
+  if (chosen->is_folder) {
+    curl_easy_setopt(h, CURLOPT_CAPATH, chosen->path.c_str());
+    curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);
+    return;
+  }
+  if (https && curl_shares_our_openssl()) {
+    kept = trusted_certificates(chosen->path);
     if (kept && curl_easy_setopt(h, CURLOPT_SSL_CTX_FUNCTION, on_ssl_context) == CURLE_OK) {
       curl_easy_setopt(h, CURLOPT_SSL_CTX_DATA, &kept);
       curl_easy_setopt(h, CURLOPT_CAINFO, nullptr);  // read already: libcurl must not read it again
       return;
     }
   }
-  if (!request.ca_bundle.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, request.ca_bundle.c_str());
+  curl_easy_setopt(h, CURLOPT_CAINFO, chosen->path.c_str());
+}
+
+std::vector<std::string> split_list(const char* const* items) {
+  std::vector<std::string> list;
+  for (; items && *items; ++items) list.emplace_back(*items);
+  return list;
 }
 
 }  // namespace
@@ -259,6 +293,27 @@ Response perform(const Request& request) {
   }
   curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &exchange.response.status);
   return std::move(exchange.response);
+}
+
+std::optional<CaCertificates> chosen_ca_certificates(const std::string& ca_bundle,
+                                                     const std::string& ca_fallback) {
+  global_init();
+  EasyHandle easy(curl_easy_init());
+  if (!easy) throw std::bad_alloc();
+  return choose(easy.get(), ca_bundle, ca_fallback);
+}
+
+LibraryFeatures library_features() {
+  global_init();
+  const curl_version_info_data* info = curl_version_info(CURLVERSION_NOW);
+  LibraryFeatures result;
+  result.curl_version = info->version ? info->version : "";
+  result.ssl_version = info->ssl_version ? info->ssl_version : "";
+  result.protocols = split_list(info->protocols);
+  if (info->age >= CURLVERSION_ELEVENTH) {
+    result.features = split_list(info->feature_names);
+  }
+  return result;
 }
 
 }  // namespace corvane_burn_watch::http
