@@ -6,17 +6,42 @@ from this package's first line on Ctrl-C ends with "interrupted" and exit
 code 130, never a traceback.
 """
 
+import _thread
+import os
 import sys
+import time
 
 TYPE_CHECKING = False
 if TYPE_CHECKING:
     from collections.abc import Sequence
+    from types import FrameType
 
 __all__ = ["main"]
 
 # cli.exit_codes' value, not imported from there: that would load the
 # command line before Ctrl-C is handled.
 EXIT_SIGINT = 130
+
+
+def _send_again(signum: int) -> None:
+    time.sleep(0.01)
+    os.kill(os.getpid(), signum)
+
+
+def _interrupt(signum: int, frame: "FrameType | None") -> None:
+    """Ctrl-C as KeyboardInterrupt, except where Python or the binding library
+    would drop the exception: in the callback by which importlib lets go of a
+    module's lock (reported as "ignored", with a traceback) and in the code
+    nanobind runs while the compiled module loads. There the signal is sent
+    again a moment later."""
+    code = frame.f_code if frame is not None else None
+    if code is not None and (
+        code.co_filename == "<internal>"
+        or (code.co_name == "cb" and code.co_filename.startswith("<frozen"))
+    ):
+        _thread.start_new_thread(_send_again, (signum,))
+        return
+    raise KeyboardInterrupt
 
 
 def main(argv: "Sequence[str] | None" = None) -> int:
@@ -28,6 +53,10 @@ def main(argv: "Sequence[str] | None" = None) -> int:
 
             print(f"burn-watch {__version__}")
             return 0
+        # signal costs an enum at start, which --version does without.
+        import signal
+
+        signal.signal(signal.SIGINT, _interrupt)
         from .cli import main as run
 
         return run(argv)
