@@ -3,6 +3,9 @@
 // was stopped.
 #include <algorithm>
 #include <string>
+#include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
@@ -110,13 +113,16 @@ int startup_snapshot(const StartupSnapshotArgs& args, const WatchOptions& option
   const TextDelivery sent = courier.send_text(text, options.quiet_startup_table);
   if (sent.outcome.delivered()) {
     if (told) {
-      // The chat now knows every rate it was shown.
+      // The chat now knows every rate it was shown: the current ones of the
+      // subnets in the table.
+      std::unordered_set<std::string> shown;
       for (const SubnetRow& row : rows)
-        if (row.netuid) {
-          const std::string id = python_text::plain_text(*row.netuid);
-          if (const json::Value* now = current.find(id); now && now->is_text())
-            told->told(id, *now->as_text());
-        }
+        if (row.netuid) shown.insert(python_text::plain_text(*row.netuid));
+      std::vector<std::pair<std::string, std::string>> values;
+      for (const json::Member& member : current)
+        if (member.value.is_text() && shown.contains(member.key))
+          values.emplace_back(member.key, *member.value.as_text());
+      told->told(values);
       told->store();
     }
     const std::string line = "startup snapshot sent (" + std::to_string(rows.size()) + " subnets)";

@@ -6,6 +6,8 @@
 #include <functional>
 #include <span>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/driver/pending_alerts.hpp"
@@ -29,8 +31,8 @@ class ToldFile {
   // the rules keep from the chat, takes its value of now, so that alerting
   // resumes from there.
   void follow(const BurnMap& base, const BurnMap& current, const PassRules& rules);
-  // The chat got `value` for `subnet_id`.
-  void told(const std::string& subnet_id, const std::string& value);
+  // The chat got these values (subnet id, value), in one message.
+  void told(const std::vector<std::pair<std::string, std::string>>& values);
   // Writes the file atomically when it changed (never in a dry run).
   void store();
 

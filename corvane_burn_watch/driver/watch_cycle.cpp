@@ -1,5 +1,7 @@
 // One pass of the watch: fetch, compare with the stored map, store, alert.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "corvane_burn_watch/burns/burns.hpp"
 #include "corvane_burn_watch/core/host/seams.hpp"
@@ -46,7 +48,11 @@ int alert_once(const WatchOnceArgs& args, const WatchOptions& options, PassRecor
   for (std::size_t i = 0; i < sent.messages_delivered; ++i) record.count_alert_sent();
   if (sent.outcome.delivered()) {
     if (pass.told) {
-      for (const ChangeTriple& change : changes) pass.told->told(change.subnet_id, change.new_burn);
+      std::vector<std::pair<std::string, std::string>> values;
+      values.reserve(changes.size());
+      for (const ChangeTriple& change : changes)
+        values.emplace_back(change.subnet_id, change.new_burn);
+      pass.told->told(values);
       pass.told->store();
     }
     const std::string line = "alert sent (" + std::to_string(changes.size()) + " subnet(s))";

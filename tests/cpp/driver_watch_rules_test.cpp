@@ -212,7 +212,7 @@ TEST_F(ToldValues, FollowWhatTheChatCannotHearOfAndSurviveAStore) {
     const cbw::BurnMap stored = burns({{"1", "0.104"}, {"2", "0.2"}, {"3", "0.3"}});
     EXPECT_EQ(told.base(stored), stored);  // nothing told yet: the stored rates
     told.follow(stored, burns({{"1", "0.108"}, {"2", "0.2"}, {"3", "0.5"}, {"4", "0.4"}}), rules);
-    told.told("2", "0.25");
+    told.told({{"2", "0.25"}});
     told.store();
   }
   driver::ToldFile again(file, false);
